@@ -1,0 +1,71 @@
+// The connection record, connect/disconnect and the two ways a frame is sent.
+
+#include <cstdio>
+#include <cstring>
+
+#include "client/quorvex_client.h"
+
+quorvex_client* quorvex_new_client() {
+    auto* client = static_cast<quorvex_client*>(host_malloc(sizeof(quorvex_client)));
+    // Cleared so that the frame bytes after a short inner report are never
+    // uninitialised memory on their way to the device.
+    if (client != nullptr) std::memset(client, 0, sizeof(*client));
+    return client;
+}
+
+void quorvex_free_client(quorvex_client* client) { host_free(client); }
+
+static bool no_device(HANDLE handle) { return handle == INVALID_HANDLE_VALUE || handle == nullptr; }
+
+int quorvex_connect(quorvex_client* client) {
+    client->control = nullptr;
+    client->message = nullptr;
+
+    HANDLE control = FindOurDevice(QUORVEX_USAGE_CONTROL);
+    if (no_device(control)) return 0;
+    client->control = control;
+
+    HANDLE message = FindOurDevice(QUORVEX_USAGE_MESSAGE);
+    if (no_device(message)) {
+        quorvex_disconnect(client);
+        return 0;
+    }
+    client->message = message;
+
+    if (!HidD_SetNumInputBuffers(client->message, QUORVEX_MESSAGE_INPUT_BUFFERS)) {
+        printf("failed HidD_SetNumInputBuffers %d\n", static_cast<int>(GetLastError()));
+        quorvex_disconnect(client);
+        return 0;
+    }
+    return 1;
+}
+
+void quorvex_disconnect(quorvex_client* client) {
+    if (client->control != nullptr) CloseHandle(client->control);
+    if (client->message != nullptr) CloseHandle(client->message);
+    client->control = nullptr;
+    client->message = nullptr;
+}
+
+uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
+    client->control_report[0] = QUORVEX_CONTROL_REPORT_ID;
+    client->control_report[1] = inner_length;
+    return client->control_report + QUORVEX_CONTROL_HEADER_SIZE;
+}
+
+int quorvex_write_control_report(quorvex_client* client) {
+    DWORD written = 0;
+    if (!WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr)) {
+        printf("failed WriteFile %d\n", static_cast<int>(GetLastError()));
+        return 0;
+    }
+    return 1;
+}
+
+int quorvex_set_control_report(quorvex_client* client) {
+    if (!HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE)) {
+        printf("failed HidD_SetOutputReport %d\n", static_cast<int>(GetLastError()));
+        return 0;
+    }
+    return 1;
+}

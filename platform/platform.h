@@ -1,0 +1,27 @@
+// The only header the client includes to reach the host: the Windows device
+// setup, HID class and kernel services under their own names, plus the heap.
+#pragma once
+
+#include <cstddef>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <setupapi.h>
+// MinGW's HID headers lack C linkage guards; the SDK's have them, and nesting is harmless.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+#else
+#include "sim/winapi.h"
+#endif
+
+// Heap blocks the client owns go through here so the simulated system can
+// count them and make an allocation fail; on Windows these are malloc/free.
+void* host_malloc(std::size_t size);
+void host_free(void* block);
+
+// Called once by the program's entry point before anything else. On Windows it
+// does nothing; the simulated system reads its scenario here and may end the
+// process if the scenario is malformed.
+void host_start();

@@ -1,0 +1,118 @@
+#include "platform/sim/scenario.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/sim/sim.h"
+
+namespace {
+
+bool parse_count(const std::string& text, int max, int* out) {
+    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    const int value = std::atoi(text.c_str());
+    if (value > max) return false;
+    *out = value;
+    return true;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool parse_hex(const std::string& text, std::vector<uint8_t>* out) {
+    if (text.size() % 2 != 0 || text.size() > 64) return false;
+    out->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = hex_digit(text[i]);
+        const int low = hex_digit(text[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out->push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return true;
+}
+
+bool parse_fault(const std::string& value, sim_fault* fault) {
+    const size_t at = value.find('@');
+    fault->op = value.substr(0, at);
+    fault->call = 0;
+    const auto& known = sim_failable_operations();
+    if (std::find(known.begin(), known.end(), fault->op) == known.end()) return false;
+    if (at == std::string::npos) return true;
+    return parse_count(value.substr(at + 1), 1000000, &fault->call) && fault->call > 0;
+}
+
+bool parse_item(const std::string& item, sim_scenario* s) {
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos) return false;
+    const std::string key = item.substr(0, eq);
+    const std::string value = item.substr(eq + 1);
+
+    if (key == "device") {
+        if (value != "both" && value != "control" && value != "none") return false;
+        s->device = value;
+        return true;
+    }
+    struct counted {
+        const char* name;
+        int* field;
+        int max;
+    };
+    const counted counts[] = {
+        {"quorvex", &s->quorvex, 4},          {"others", &s->others, 64},
+        {"locked", &s->locked, 64},           {"foreign", &s->foreign, 8},
+        {"badcaps", &s->badcaps, 8},          {"emptypath", &s->emptypath, 8},
+        {"longpath", &s->longpath, 8},        {"shortsize", &s->shortsize, 8},
+        {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
+    };
+    for (const counted& c : counts) {
+        if (key == c.name) return parse_count(value, c.max, c.field);
+    }
+    if (key == "fail") {
+        sim_fault fault;
+        if (!parse_fault(value, &fault)) return false;
+        s->faults.push_back(fault);
+        return true;
+    }
+    if (key == "reply") {
+        if (value.size() > 32) return false;
+        s->custom_reply = true;
+        s->reply.assign(value.begin(), value.end());
+        return true;
+    }
+    if (key == "replyhex") {
+        s->custom_reply = true;
+        return parse_hex(value, &s->reply);
+    }
+    if (key == "answer") {
+        if (value != "yes" && value != "none") return false;
+        s->answer = value == "yes";
+        return true;
+    }
+    if (key == "clock") {
+        if (value != "virtual" && value != "real") return false;
+        s->virtual_clock = value == "virtual";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool parse_scenario(const std::string& text, sim_scenario* scenario, std::string* error) {
+    *scenario = sim_scenario();
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string item = text.substr(start, comma - start);
+        if (!item.empty() && !parse_item(item, scenario)) {
+            if (error != nullptr) *error = "bad QUORVEX_SIM item '" + item + "'";
+            return false;
+        }
+        start = comma + 1;
+    }
+    return true;
+}

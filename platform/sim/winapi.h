@@ -1,0 +1,162 @@
+// Stand-in for the Windows headers on hosts that are not Windows: the types,
+// records, constants and functions the client uses, with Windows' names and
+// 32-bit integer widths. The functions are implemented by the simulated system.
+#pragma once
+
+#include <cstdint>
+
+#define WINAPI
+
+typedef int BOOL;
+typedef unsigned char BOOLEAN;
+typedef unsigned char UCHAR;
+typedef char CHAR;
+typedef uint16_t USHORT;
+typedef uint16_t USAGE;
+typedef uint32_t DWORD;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef int32_t NTSTATUS;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef void* HWND;
+typedef void* HDEVINFO;
+typedef const char* PCSTR;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
+
+#define TRUE 1
+#define FALSE 0
+#define ANYSIZE_ARRAY 1
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+typedef GUID* LPGUID;
+typedef const GUID* LPCGUID;
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
+
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
+
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVICE_INTERFACE_DATA* PSP_DEVICE_INTERFACE_DATA;
+
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+    DWORD cbSize;
+    CHAR DevicePath[ANYSIZE_ARRAY];
+};
+typedef SP_DEVICE_INTERFACE_DETAIL_DATA_A* PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+
+struct HIDD_ATTRIBUTES {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+typedef HIDD_ATTRIBUTES* PHIDD_ATTRIBUTES;
+
+struct HIDP_CAPS {
+    USAGE Usage;
+    USAGE UsagePage;
+    USHORT InputReportByteLength;
+    USHORT OutputReportByteLength;
+    USHORT FeatureReportByteLength;
+    USHORT Reserved[17];
+    USHORT NumberLinkCollectionNodes;
+    USHORT NumberInputButtonCaps;
+    USHORT NumberInputValueCaps;
+    USHORT NumberInputDataIndices;
+    USHORT NumberOutputButtonCaps;
+    USHORT NumberOutputValueCaps;
+    USHORT NumberOutputDataIndices;
+    USHORT NumberFeatureButtonCaps;
+    USHORT NumberFeatureValueCaps;
+    USHORT NumberFeatureDataIndices;
+};
+typedef HIDP_CAPS* PHIDP_CAPS;
+
+struct _HIDP_PREPARSED_DATA;
+typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
+
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_DEVICEINTERFACE 0x00000010
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define OPEN_EXISTING 3
+
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_DEVICE_NOT_CONNECTED 1167
+#define ERROR_INVALID_USER_BUFFER 1784
+#define ERROR_INVALID_CLASS 0xE0000209u
+
+#define HIDP_STATUS_SUCCESS ((NTSTATUS)0x00110000)
+#define HIDP_STATUS_INVALID_PREPARSED_DATA ((NTSTATUS)0xC0110001u)
+
+// kernel32
+DWORD GetLastError();
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE object);
+void Sleep(DWORD milliseconds);
+
+// setupapi
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const GUID* classGuid,
+                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                      PDWORD requiredSize, PSP_DEVINFO_DATA devInfo);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+// hid
+void HidD_GetHidGuid(LPGUID hidGuid);
+BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed);
+BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed);
+BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
+NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps);
+BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG numberBuffers);
+BOOLEAN HidD_SetOutputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
