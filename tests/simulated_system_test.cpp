@@ -1,0 +1,137 @@
+// The stand-in must fail where Windows fails, or client bugs would pass here.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+void configure(const std::string& scenario) {
+    std::string error;
+    ASSERT_TRUE(sim_configure(scenario, &error)) << error;
+}
+
+HDEVINFO hid_set(GUID* guid) {
+    HidD_GetHidGuid(guid);
+    return SetupDiGetClassDevsA(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+}
+
+// The device path of enumeration index `index`.
+std::string path_at(DWORD index) {
+    GUID guid;
+    HDEVINFO set = hid_set(&guid);
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data));
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
+    detail->cbSize = sizeof(*detail);
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
+    std::string path = detail->DevicePath;
+    host_free(detail);
+    SetupDiDestroyDeviceInfoList(set);
+    return path;
+}
+
+}  // namespace
+
+TEST(SimulatedSystem, LastErrorBelongsToTheCallingThread) {
+    configure("");
+    EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x7777)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    DWORD seen_there = 0;
+    std::thread([&] { seen_there = GetLastError(); }).join();
+    EXPECT_EQ(seen_there, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
+    configure("others=0");
+    GUID guid;
+    HDEVINFO set = hid_set(&guid);
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data) + 4;
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    data.cbSize = sizeof(data);
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
+
+    // Without a buffer: fails for want of one and reports the size.
+    DWORD required = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    const std::string path = path_at(0);
+    EXPECT_EQ(required, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+
+    // cbSize must be the fixed part's size, not the buffer's.
+    auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
+    detail->cbSize = required;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    detail->cbSize = sizeof(*detail);
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required - 1, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
+    host_free(detail);
+
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 2, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_TRUE(sim_usage().none());
+}
+
+TEST(SimulatedSystem, ShareModesAreEnforcedBothWays) {
+    configure("others=0");
+    const std::string control = path_at(0);
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    HANDLE first = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // Reading alone is shared, but only with an open that lets the first one write.
+    EXPECT_EQ(CreateFileA(control.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    HANDLE reader = CreateFileA(control.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    CloseHandle(first);
+    // Closed: the next open succeeds.
+    HANDLE again = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    CloseHandle(again);
+}
+
+TEST(SimulatedSystem, ReportLengthsAreExact) {
+    configure("others=0");
+    const std::string control = path_at(0);
+    const std::string message = path_at(1);
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    HANDLE c = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE m = CreateFileA(message.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    uint8_t frame[66] = {0x40, 0x07, 0x03};
+    DWORD count = 0;
+    EXPECT_FALSE(WriteFile(c, frame, 64, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    EXPECT_FALSE(HidD_SetOutputReport(c, frame, 66));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    EXPECT_TRUE(WriteFile(c, frame, 65, &count, nullptr));
+    EXPECT_EQ(count, 65u);
+    EXPECT_FALSE(WriteFile(m, frame, 65, &count, nullptr));  // the message collection takes no output
+
+    uint8_t input[33];
+    EXPECT_FALSE(ReadFile(m, input, 32, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    EXPECT_FALSE(HidD_SetNumInputBuffers(m, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    CloseHandle(c);
+    CloseHandle(m);
+}

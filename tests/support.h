@@ -1,0 +1,42 @@
+// Ways to run the program in tests: in this process over the simulated
+// system, or as a whole process of the built binary under a QUORVEX_SIM scenario.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+struct run_result {
+    int status = -1;  // exit status, or -1 when a signal ended the run
+    int signal = 0;   // the signal that ended it, if any
+    std::string out;
+    std::string err;
+    bool interrupted = false;  // in-process: stopped by interrupt-after
+};
+
+// testquorvex_main in this process, stdout captured byte for byte. The
+// scenario must parse; interrupt-after ends the run by unwinding back here.
+run_result run_here(const std::string& scenario, const std::vector<std::string>& args);
+
+// The testquorvex binary with QUORVEX_SIM set (unset when scenario is null).
+run_result run_program(const char* scenario, const std::vector<std::string>& args);
+
+// The same, stopped from outside with SIGTERM once its standard error shows
+// the marker (or after ten seconds).
+run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker);
+
+// Every frame the control collection received, in order, as sent by the given
+// operation ("" for either).
+std::vector<std::vector<uint8_t>> frames_sent(const std::string& op = "");
+std::vector<DWORD> sleeps();
+
+// What the program prints around a demonstration.
+std::string search_line(int usage);
+extern const char kFound[];
+extern const char kNotFound[];
+extern const char kSending[];
+extern const char kUsage[];
+// Discovery and connect on the default bus (two foreign interfaces, then the
+// device's control and message collections), up to "...sending request(s)".
+std::string connected_prologue();
