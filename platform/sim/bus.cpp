@@ -466,6 +466,7 @@ void Sleep(DWORD milliseconds) {
 HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR, HWND, DWORD flags) {
     if (maybe_inject("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
     if (guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    record("SetupDiGetClassDevsA", "", nullptr, 0, 0);
     device_set set;
     const bool hid = std::memcmp(guid, &kHidGuid, sizeof(GUID)) == 0;
     if (hid && (flags & DIGCF_DEVICEINTERFACE)) {

@@ -29,7 +29,8 @@ std::string sim_describe(const sim_in_use& usage);
 
 // One thing the device or the clock saw, in order.
 struct sim_event {
-    std::string op;          // WriteFile, HidD_SetOutputReport, ReadFile, CreateFileA or Sleep
+    std::string op;          // WriteFile, HidD_SetOutputReport, ReadFile, CreateFileA,
+                             // SetupDiGetClassDevsA (a set was made) or Sleep
     std::string target;      // control, message, other, or the opened path for CreateFileA
     std::vector<uint8_t> bytes;
     DWORD error = 0;         // 0 when the call succeeded

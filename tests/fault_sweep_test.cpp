@@ -1,0 +1,148 @@
+// Every mode, every platform call the client makes, each call in turn made to
+// fail: the run must end cleanly, say what failed at most once, and give back
+// everything it took.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "client/quorvex_client.h"
+#include "tests/support.h"
+
+namespace {
+
+struct mode {
+    const char* option;
+    const char* scenario;
+    int reports;  // frames a clean run sends
+};
+
+const mode kModes[] = {
+    {"/multitouch", "clock=virtual", 6}, {"/mouse", "clock=virtual", 1},
+    {"/digitizer", "clock=virtual", 12}, {"/joystick", "clock=virtual,interrupt-after=3", 3},
+    {"/keyboard", "clock=virtual", 11},  {"/message", "clock=virtual", 1},
+};
+
+// The line each operation's failure prints, with the code the stand-in gives it.
+const std::map<std::string, std::string> kFailureLine = {
+    {"malloc", "Error: OpenDeviceInterface: malloc failed"},
+    {"SetupDiGetClassDevsA", "SetupDiGetClassDevs failed: e0000209"},
+    {"SetupDiGetDeviceInterfaceDetailA", "Error: SetupDiGetInterfaceDeviceDetail failed"},
+    {"CreateFileA", "Error: CreateFile failed: 2"},
+    {"HidD_GetPreparsedData", "Error: HidD_GetPreparsedData failed "},
+    {"HidD_GetAttributes", "Error: HidD_GetAttributes failed "},
+    {"HidP_GetCaps", "Error: HidP_GetCaps failed "},
+    {"HidD_SetNumInputBuffers", "failed HidD_SetNumInputBuffers 87"},
+    {"WriteFile", "failed WriteFile 31"},
+    {"HidD_SetOutputReport", "failed HidD_SetOutputReport 31"},
+    {"ReadFile", "failed ReadFile 1167"},
+};
+
+int count_lines(const std::string& text, const std::string& line) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string l; std::getline(in, l);) n += l == line;
+    return n;
+}
+
+int count_of(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::map<std::string, int> calls_of_every_operation() {
+    std::map<std::string, int> calls;
+    for (const std::string& op : sim_failable_operations()) calls[op] = sim_calls(op);
+    return calls;
+}
+
+// Calls each operation makes while connecting on the default bus.
+std::map<std::string, int> calls_to_connect() {
+    std::string error;
+    EXPECT_TRUE(sim_configure("", &error));
+    quorvex_client* client = quorvex_new_client();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(quorvex_connect(client), 1);
+    testing::internal::GetCapturedStdout();
+    quorvex_disconnect(client);
+    quorvex_free_client(client);
+    return calls_of_every_operation();
+}
+
+// Each search opens each interface at most once.
+void expect_single_opens(const std::string& context) {
+    std::set<std::string> opened;
+    for (const sim_event& event : sim_events()) {
+        if (event.op == "SetupDiGetClassDevsA") opened.clear();
+        if (event.op != "CreateFileA") continue;
+        EXPECT_TRUE(opened.insert(event.target).second) << context << ": opened twice in one search";
+    }
+}
+
+void expect_released(const run_result& run, const std::string& context) {
+    const sim_in_use usage = sim_usage();
+    EXPECT_EQ(usage.sets, 0) << context;
+    EXPECT_EQ(usage.preparsed, 0) << context;
+    if (run.interrupted) {
+        // Stopped like Ctrl+C mid-stream: process exit releases the connection.
+        EXPECT_EQ(usage.handles, 2) << context;
+        EXPECT_EQ(usage.heap_blocks, 1) << context;
+    } else {
+        EXPECT_TRUE(usage.none()) << context << ": " << sim_describe(usage);
+    }
+}
+
+}  // namespace
+
+TEST(Cost, EveryReportIsOneSendAndNoAllocation) {
+    const std::map<std::string, int> connect = calls_to_connect();
+    for (const mode& m : kModes) {
+        run_here(m.scenario, {m.option});
+        EXPECT_EQ(sim_calls("WriteFile") + sim_calls("HidD_SetOutputReport"), m.reports) << m.option;
+        EXPECT_EQ(frames_sent().size(), static_cast<size_t>(m.reports)) << m.option;
+        EXPECT_EQ(sim_calls("malloc"), connect.at("malloc")) << m.option << ": the record and discovery only";
+        expect_single_opens(m.option);
+    }
+}
+
+TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
+    const std::map<std::string, int> connect = calls_to_connect();
+    int runs = 0;
+    for (const mode& m : kModes) {
+        const run_result clean = run_here(m.scenario, {m.option});
+        const std::map<std::string, int> calls = calls_of_every_operation();
+
+        for (const auto& [op, total] : calls) {
+            for (int k = 1; k <= total; ++k) {
+                const std::string context = std::string(m.option) + " fail=" + op + "@" + std::to_string(k);
+                const run_result run = run_here(std::string(m.scenario) + ",fail=" + op + "@" + std::to_string(k),
+                                                {m.option});
+                ++runs;
+                expect_released(run, context);
+                expect_single_opens(context);
+
+                if (op == "malloc" && k == 1) {
+                    EXPECT_EQ(run.status, 2) << context;
+                    EXPECT_EQ(run.out, "") << context;
+                    continue;
+                }
+                const bool connected = count_of(run.out, kSending) == 1;
+                EXPECT_TRUE(run.interrupted || run.status == (connected ? 0 : 3)) << context << "\n" << run.out;
+                if (k > connect.at(op)) {
+                    // Past connect: discovery is untouched.
+                    EXPECT_EQ(run.out.substr(0, connected_prologue().size()), connected_prologue()) << context;
+                }
+                auto line = kFailureLine.find(op);
+                if (line != kFailureLine.end()) {
+                    EXPECT_LE(count_lines(run.out, line->second), count_lines(clean.out, line->second) + 1)
+                        << context << "\n" << run.out;
+                }
+                EXPECT_EQ(count_of(run.out, kSending), run.status == 3 ? 0 : 1) << context;
+            }
+        }
+    }
+    EXPECT_GT(runs, 300);
+}
