@@ -67,6 +67,11 @@ struct system_state {
     int sleeps = 0;
     bool trace = false;
     void (*interrupt)() = nullptr;
+
+    // Process exit gives back what a stopped run still held, as Windows does.
+    ~system_state() {
+        for (auto& block : heap) std::free(const_cast<void*>(block.first));
+    }
 };
 
 system_state& sys() {
@@ -423,6 +428,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     if (file->input.empty()) {
         // A synchronous read waits for the device; this one never answers.
         trace("ReadFile message waits: the device sends no input report");
+        // In-process the wait ends as a tester at the console would end it.
+        if (sys().interrupt != nullptr) sys().interrupt();
         for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     }
     const auto report = file->input.front();

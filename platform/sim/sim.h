@@ -45,6 +45,7 @@ int sim_calls(const std::string& op);
 // The operations a scenario may make fail with fail=OP.
 const std::vector<std::string>& sim_failable_operations();
 
-// Called where interrupt-after stops the run; by default the process is ended
-// by SIGINT, as Ctrl+C ends a console program. Tests may throw from here.
+// Called where interrupt-after stops the run, and where a read would wait for
+// ever; without a handler the first ends the process by SIGINT, as Ctrl+C ends
+// a console program, and the second waits. Tests may throw from here.
 void sim_on_interrupt(void (*handler)());

@@ -1,0 +1,95 @@
+// libFuzzer target: arbitrary populations of the simulated bus, failing calls
+// and device replies, run through the whole client in this process. Any crash,
+// sanitizer report, hang or resource left behind is a finding.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/testquorvex.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+struct interrupted {};
+
+[[noreturn]] void unwind() { throw interrupted(); }
+
+struct reader {
+    const uint8_t* data;
+    size_t size;
+    uint8_t next() {
+        if (size == 0) return 0;
+        --size;
+        return *data++;
+    }
+};
+
+const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard", "/message", "/nope"};
+
+std::string scenario_from(reader& in) {
+    std::string s = "clock=virtual,interrupt-after=" + std::to_string(1 + in.next() % 40);
+    static const char* const kDevice[] = {"both", "control", "none"};
+    s += ",device=" + std::string(kDevice[in.next() % 3]);
+    static const char* const kCounts[] = {"quorvex", "others", "locked", "foreign", "badcaps", "emptypath", "longpath",
+                                          "shortsize"};
+    for (const char* name : kCounts) s += "," + std::string(name) + "=" + std::to_string(in.next() % 4);
+    const auto& ops = sim_failable_operations();
+    for (int faults = in.next() % 4; faults > 0; --faults) {
+        s += ",fail=" + ops[in.next() % ops.size()];
+        const int call = in.next() % 20;
+        if (call != 0) s += "@" + std::to_string(call);
+    }
+    s += ",replylen=" + std::to_string(in.next() % 34);
+    std::string hex;
+    for (int n = in.next() % 33; n > 0; --n) {
+        char byte[3];
+        snprintf(byte, sizeof(byte), "%02x", in.next());
+        hex += byte;
+    }
+    s += ",replyhex=" + hex;
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The client's lines are not the finding; keep the fuzzer's console readable.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    sim_on_interrupt(unwind);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    reader in{data, size};
+    const bool raw_text = in.next() & 1;
+    std::string error;
+    if (raw_text) {
+        // The scenario parser on its own, with whatever text comes.
+        sim_configure(std::string(reinterpret_cast<const char*>(in.data), in.size), &error);
+        return 0;
+    }
+    const char* option = kOptions[in.next() % 7];
+    const std::string scenario = scenario_from(in);
+    if (!sim_configure(scenario, &error)) {
+        fprintf(stderr, "generated scenario refused: %s (%s)\n", scenario.c_str(), error.c_str());
+        std::abort();
+    }
+
+    const char* argv[] = {"testquorvex", option};
+    bool stopped = false;
+    int status = -1;
+    try {
+        status = testquorvex_main(2, argv);
+    } catch (const interrupted&) {
+        stopped = true;
+    }
+    const sim_in_use usage = sim_usage();
+    const bool released = stopped ? usage.sets == 0 && usage.preparsed == 0 : usage.none();
+    if (!released || (!stopped && (status < 0 || status > 3))) {
+        fprintf(stderr, "%s %s: status %d, left %s\n", option, scenario.c_str(), status, sim_describe(usage).c_str());
+        std::abort();
+    }
+    return 0;
+}

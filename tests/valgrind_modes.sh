@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# memcheck over whole runs of every mode: no error, nothing definitely or
+# indirectly lost, and the simulated system's own account says nothing is open.
+set -u
+exe=$1
+command -v valgrind >/dev/null || { echo "FAIL: valgrind is not installed"; exit 1; }
+
+failures=0
+for mode in /multitouch /mouse /digitizer /joystick /keyboard /message; do
+    scenario=clock=virtual
+    [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20
+    log=$(mktemp)
+    QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
+        --error-exitcode=99 --log-file="$log" "$exe" "$mode" >/dev/null 2>"$log.err"
+    status=$?
+    if [ $status -eq 99 ] || [ -s "$log" ]; then
+        echo "FAIL: memcheck on $mode:"; cat "$log"; failures=$((failures + 1))
+    elif [ "$mode" != /joystick ] && ! grep -q '^sim: exit: nothing left open$' "$log.err"; then
+        echo "FAIL: $mode left something open:"; tail -3 "$log.err"; failures=$((failures + 1))
+    else
+        echo "$mode: memcheck clean (status $status)"
+    fi
+    rm -f "$log" "$log.err"
+done
+exit $failures
