@@ -59,7 +59,7 @@ TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof(data) + 4;
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     data.cbSize = sizeof(data);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
 

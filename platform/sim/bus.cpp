@@ -490,7 +490,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* 
     device_set* set = find_set(handle);
     if (set == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     if (data == nullptr || guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
-    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail_with(ERROR_INVALID_USER_BUFFER, FALSE);
+    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     if (index >= set->members.size()) return fail_with(ERROR_NO_MORE_ITEMS, FALSE);
     data->InterfaceClassGuid = *guid;
     data->Flags = 1;  // SPINT_ACTIVE
