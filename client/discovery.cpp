@@ -16,7 +16,7 @@ bool IsOurDevice(HANDLE device, uint16_t usage) {
     bool ours = false;
     HIDD_ATTRIBUTES attributes;
     std::memset(&attributes, 0, sizeof(attributes));
-    attributes.Size = sizeof(attributes);
+    attributes.Size = static_cast<ULONG>(sizeof(attributes));
     HIDP_CAPS caps;
     std::memset(&caps, 0, sizeof(caps));
     if (!HidD_GetAttributes(device, &attributes)) {
@@ -41,8 +41,8 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
 
     // A size query that failed for another reason may report less than the
     // record's fixed part, which cbSize is written into.
-    DWORD size = required;
-    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) size = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    constexpr DWORD kFixedPart = static_cast<DWORD>(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+    const DWORD size = required < kFixedPart ? kFixedPart : required;
 
     auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(size));
     if (detail == nullptr) {
@@ -51,7 +51,7 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     }
 
     // cbSize is the fixed part's size, not the buffer's: SetupAPI refuses anything else.
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    detail->cbSize = kFixedPart;
     if (!SetupDiGetDeviceInterfaceDetailA(set, interface_data, detail, size, &required, nullptr)) {
         printf("Error: SetupDiGetInterfaceDeviceDetail failed\n");
         host_free(detail);
@@ -92,7 +92,7 @@ HANDLE FindOurDevice(uint16_t usage) {
 
     SP_DEVICE_INTERFACE_DATA interface_data;
     std::memset(&interface_data, 0, sizeof(interface_data));
-    interface_data.cbSize = sizeof(interface_data);
+    interface_data.cbSize = static_cast<DWORD>(sizeof(interface_data));
 
     HANDLE found = INVALID_HANDLE_VALUE;
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &interface_data); ++index) {

@@ -19,7 +19,7 @@ int quorvex_update_multitouch(quorvex_client* client, const quorvex_touch_contac
         put_contact(report + 1, contacts[i]);
         put_contact(report + 1 + QUORVEX_TOUCH_CONTACT_SIZE, contacts[i + 1]);
         // The whole update's count rides in its first report only.
-        report[1 + 2 * QUORVEX_TOUCH_CONTACT_SIZE] = (i == 0) ? QUORVEX_UPDATE_CONTACTS : 0;
+        report[1 + 2 * QUORVEX_TOUCH_CONTACT_SIZE] = static_cast<uint8_t>(i == 0 ? QUORVEX_UPDATE_CONTACTS : 0);
         if (!quorvex_set_control_report(client)) return 0;
     }
     return 1;

@@ -8,7 +8,8 @@
 namespace {
 
 bool parse_count(const std::string& text, int max, int* out) {
-    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    if (text.empty() || text.size() > 6) return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
     const int value = std::atoi(text.c_str());
     if (value > max) return false;
     *out = value;
