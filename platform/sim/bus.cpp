@@ -1,9 +1,10 @@
 // The simulated system: Windows' device setup, HID class and kernel services
-// over a simulated HID bus that carries the emulated quorvex device.
+// over a simulated HID bus that carries the emulated quorvex device. The client
+// is single-threaded and so is the bus; only the last error is per thread.
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -11,10 +12,8 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <memory>
 #include <string>
 #include <thread>
-#include <chrono>
 
 #include "platform/platform.h"
 #include "platform/sim/decode.h"
