@@ -2,8 +2,9 @@
 # memcheck over whole runs of every mode: no error, nothing definitely or
 # indirectly lost, and the simulated system's own account says nothing is open.
 set -u
+. "$(dirname "$0")/machine.sh"
 exe=$1
-command -v valgrind >/dev/null || { echo "FAIL: valgrind is not installed"; exit 1; }
+command -v valgrind >/dev/null || skip "valgrind is not installed (Debian: valgrind)"
 
 failures=0
 for mode in /multitouch /mouse /digitizer /joystick /keyboard /message; do

@@ -4,7 +4,12 @@ is the program's own, once, asking for the invoker's level without UI access."""
 import sys
 import xml.etree.ElementTree as ET
 
-import pefile
+try:
+    import pefile
+except ImportError:
+    # The machine lacks the reader, not the program its manifest: skipped.
+    print("SKIP: Python's pefile is not installed (Debian: python3-pefile)")
+    sys.exit(77)
 
 RT_MANIFEST = 24
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
