@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "device/quorvex_device.h"
+
 namespace {
 
 unsigned le16(const uint8_t* at) { return at[0] | (at[1] << 8); }
@@ -61,20 +63,8 @@ std::string message_text(const uint8_t* data, size_t length) {
 
 }  // namespace
 
-int device_inner_length(uint8_t report_id) {
-    switch (report_id) {
-        case 0x01: return 22;
-        case 0x03: return 7;
-        case 0x05: return 6;
-        case 0x06: return 9;
-        case 0x07: return 9;
-        case 0x10: return 33;
-        default: return 0;
-    }
-}
-
 std::string decode_inner_report(const uint8_t* r, size_t length) {
-    if (length == 0 || static_cast<int>(length) < device_inner_length(r[0])) return "";
+    if (length == 0 || length < device_inner_length(r[0])) return "";
     switch (r[0]) {
         case 0x01:
             return "multitouch " + contact(r + 1) + " " + contact(r + 11) + fmt(" count=%u", r[21]);

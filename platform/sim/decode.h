@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <string>
 
-// Inner report length the device expects for an inner report ID; 0 if unknown.
-int device_inner_length(uint8_t report_id);
-
 // "mouse buttons=... x=..." for an inner report (ID byte first).
 std::string decode_inner_report(const uint8_t* inner, size_t length);
 

@@ -1,0 +1,49 @@
+// The emulated quorvex device: its identity, its two collections' report
+// descriptors and lengths, the frames it accepts and what it answers. The
+// simulated system and the HID minidriver of the end-to-end tests both present
+// this one model. It is freestanding (no library, no allocation) so that a
+// kernel driver can link it, and it keeps its own copy of the identity the
+// client looks for: a wrong constant in the client must not be shared here.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+constexpr uint16_t DEVICE_VENDOR_ID = 0x001F;
+constexpr uint16_t DEVICE_PRODUCT_ID = 0xBA1C;
+constexpr uint16_t DEVICE_VERSION = 0x0100;
+constexpr uint16_t DEVICE_USAGE_PAGE = 0xFF00;
+
+// The two top-level collections, named by their usage.
+enum device_collection : uint16_t {
+    DEVICE_CONTROL = 0x0001,  // takes the 65-byte control frame as its output report
+    DEVICE_MESSAGE = 0x0002,  // delivers 33-byte vendor message input reports
+};
+
+constexpr uint8_t DEVICE_CONTROL_REPORT_ID = 0x40;
+constexpr uint8_t DEVICE_MESSAGE_REPORT_ID = 0x10;
+// Report ID byte included, as Windows counts them.
+constexpr uint32_t DEVICE_OUTPUT_LENGTH = 65;
+constexpr uint32_t DEVICE_INPUT_LENGTH = 33;
+
+struct device_descriptor {
+    const uint8_t* bytes;
+    uint16_t size;
+};
+device_descriptor device_report_descriptor(device_collection collection);
+
+// The inner report length the device expects after an inner report ID; 0 for
+// an ID it does not know.
+uint32_t device_inner_length(uint8_t inner_id);
+
+// Whether the control collection takes this output report: the whole 65
+// bytes, the control report ID, and a length byte that matches the inner report.
+bool device_accepts(const uint8_t* frame, uint32_t length);
+
+// The input report an accepted frame makes the message collection deliver: a
+// vendor message is echoed. False when the frame asks for no answer.
+bool device_answer(const uint8_t* frame, uint8_t reply[DEVICE_INPUT_LENGTH]);
+
+// The device's strings, by the HID minidriver's string IDs (manufacturer,
+// product, serial number); null for any other.
+const char16_t* device_string(uint32_t string_id);

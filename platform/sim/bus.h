@@ -1,0 +1,97 @@
+// Inside the simulated system: the simulated HID bus, the objects the client
+// holds, and the helpers the stand-ins for each Windows library share. The
+// client never sees this; it sees only the Windows names of winapi.h.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device/quorvex_device.h"
+#include "platform/sim/scenario.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/winapi.h"
+
+enum class role { locked, other, control, message };
+
+// One HID interface on the bus: a collection of some device.
+struct bus_interface {
+    std::string path;
+    role kind;
+    uint16_t vendor;
+    uint16_t product;
+    uint16_t usage_page;
+    uint16_t usage;
+    int device;  // which quorvex device a collection belongs to
+    bool caps_fail;
+    bool short_size_query;
+};
+
+using input_report = std::array<uint8_t, DEVICE_INPUT_LENGTH>;
+
+struct open_file {
+    size_t iface;
+    DWORD access;
+    DWORD share;
+    ULONG input_buffers;
+    std::deque<input_report> input;
+};
+
+struct device_set {
+    std::vector<size_t> members;
+};
+
+struct system_state {
+    sim_scenario scenario;
+    std::vector<bus_interface> bus;
+    std::map<uintptr_t, open_file> files;
+    std::map<uintptr_t, device_set> sets;
+    std::map<uintptr_t, size_t> preparsed;  // -> interface
+    std::map<const void*, size_t> heap;     // -> block size
+    std::map<std::string, int> calls;
+    std::vector<sim_event> events;
+    uintptr_t next_object = 0x100;
+    int sleeps = 0;
+    bool trace = false;
+    void (*interrupt)() = nullptr;
+
+    ~system_state();
+};
+
+system_state& sys();
+
+// ---- the last error, per thread as on Windows -------------------------------
+void set_last_error(DWORD error);
+template <typename T>
+T fail_with(DWORD error, T result) {
+    set_last_error(error);
+    return result;
+}
+
+// ---- bookkeeping ------------------------------------------------------------
+void trace(const std::string& line);
+// Counts the call and, when the scenario makes this one fail, sets the error
+// that failure gives and says so.
+bool maybe_inject(const std::string& op);
+// Counts the call; true when the scenario makes it fail.
+bool injected(const std::string& op);
+uintptr_t new_object();
+open_file* find_file(HANDLE handle);
+device_set* find_set(HDEVINFO set);
+const char* collection_name(const bus_interface& iface);
+void record(const std::string& op, const std::string& target, const uint8_t* bytes, size_t length, DWORD error);
+// Records a refused call on a collection and fails with the error.
+BOOL refuse(const char* op, const char* collection, DWORD error);
+
+// ---- the device's side --------------------------------------------------------
+// An output report sent to an open collection by WriteFile or
+// HidD_SetOutputReport: checked as Windows and the device check it, recorded,
+// answered.
+BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length);
+
+extern const GUID kHidGuid;
+constexpr ULONG kDefaultInputBuffers = 32;  // what Windows gives a new HID handle

@@ -1,0 +1,69 @@
+// Stand-ins for the HID class library: the class GUID, preparsed data,
+// attributes and capabilities of the collections, their input buffers, and
+// set-output-report.
+
+#include <cstring>
+
+#include "platform/sim/bus.h"
+
+void HidD_GetHidGuid(LPGUID guid) {
+    // A failing lookup leaves an empty class GUID, under which nothing is present.
+    *guid = maybe_inject("HidD_GetHidGuid") ? GUID{} : kHidGuid;
+}
+
+BOOLEAN HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
+    if (maybe_inject("HidD_GetPreparsedData")) return FALSE;
+    open_file* file = find_file(handle);
+    if (file == nullptr || preparsed == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
+    const uintptr_t object = new_object();
+    sys().preparsed[object] = file->iface;
+    *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(object);
+    return TRUE;
+}
+
+BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) {
+    const bool fails = maybe_inject("HidD_FreePreparsedData");
+    if (sys().preparsed.erase(reinterpret_cast<uintptr_t>(preparsed)) == 0)
+        return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+    return fails ? FALSE : TRUE;
+}
+
+BOOLEAN HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
+    if (maybe_inject("HidD_GetAttributes")) return FALSE;
+    open_file* file = find_file(handle);
+    if (file == nullptr || attributes == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
+    const bus_interface& iface = sys().bus[file->iface];
+    attributes->Size = sizeof(HIDD_ATTRIBUTES);
+    attributes->VendorID = iface.vendor;
+    attributes->ProductID = iface.product;
+    attributes->VersionNumber = DEVICE_VERSION;
+    return TRUE;
+}
+
+NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
+    if (maybe_inject("HidP_GetCaps")) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    auto it = sys().preparsed.find(reinterpret_cast<uintptr_t>(preparsed));
+    if (it == sys().preparsed.end() || caps == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    const bus_interface& iface = sys().bus[it->second];
+    if (iface.caps_fail) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    std::memset(caps, 0, sizeof(*caps));
+    caps->UsagePage = iface.usage_page;
+    caps->Usage = iface.usage;
+    caps->InputReportByteLength = iface.kind == role::message ? DEVICE_INPUT_LENGTH : 0;
+    caps->OutputReportByteLength = iface.kind == role::control ? DEVICE_OUTPUT_LENGTH : 0;
+    return HIDP_STATUS_SUCCESS;
+}
+
+BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
+    if (maybe_inject("HidD_SetNumInputBuffers")) return FALSE;
+    open_file* file = find_file(handle);
+    if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
+    if (count < 2 || count > 512) return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);  // the HID class driver's bounds
+    file->input_buffers = count;
+    while (file->input.size() > count) file->input.pop_front();
+    return TRUE;
+}
+
+BOOLEAN HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG length) {
+    return send_output("HidD_SetOutputReport", handle, buffer, length) ? TRUE : FALSE;
+}
