@@ -52,6 +52,15 @@ TEST(Discovery, PopulationsOfInterfaces) {
         {"emptypath=1", 0, search_line(1) + "Error: CreateFile failed: 3\n" + kFound + search_line(2) +
                                "Error: CreateFile failed: 3\nError: CreateFile failed: 32\n" + kFound + kSending + kMouse},
         {"longpath=2", 0, search_line(1) + kFound + found_message},
+        // Every identity field counts: the vendor, the usage page, the usage.
+        {"othervendor=1", 0, search_line(1) + kFound + found_message},
+        {"genericpage=1", 0, search_line(1) + kFound + found_message},
+        {"order=message-first", 0, search_line(1) + kFound + search_line(2) + kFound + kSending + kMouse},
+        // Other processes hold collections open: a reader that shares both ways
+        // lets the client in; a writer keeps out an open that shares only reading.
+        {"hold=control:r:rw", 0, search_line(1) + kFound + found_message},
+        {"hold=message:r:rw", 0, search_line(1) + kFound + found_message},
+        {"hold=control:w:rw", 3, search_line(1) + "Error: CreateFile failed: 32\n" + kNotFound},
         // A size query that reports less than the record's fixed part.
         {"shortsize=1", 0, search_line(1) + "Error: SetupDiGetInterfaceDeviceDetail failed\n" + kFound + search_line(2) +
                                "Error: SetupDiGetInterfaceDeviceDetail failed\nError: CreateFile failed: 32\n" + kFound +

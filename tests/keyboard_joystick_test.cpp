@@ -89,5 +89,7 @@ TEST(Joystick, RefusedWritesDoNotStopTheStream) {
     const run_result run = run_here("clock=virtual,interrupt-after=5,fail=WriteFile@2,fail=WriteFile@4", {"/joystick"});
     EXPECT_EQ(run.out, connected_prologue() + "Sending joystick report\nfailed WriteFile 31\nfailed WriteFile 31\n");
     EXPECT_EQ(sim_calls("WriteFile"), 5);
-    EXPECT_EQ(frames_sent()[1][3], 2);  // the third report goes on with U = 2
+    const auto frames = frames_sent();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1][3], 2);  // the third report goes on with U = 2
 }

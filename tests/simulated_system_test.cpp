@@ -83,6 +83,27 @@ TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
 
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 2, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    // Only interfaces of the class asked for are listed.
+    const GUID other = {};
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &other, 0, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+
+    // Without DIGCF_PRESENT, an unplugged device's interface is listed too, and
+    // there is nothing behind its path.
+    set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 2, &data));
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
+    EXPECT_EQ(data.Flags, 0u);
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
+    detail->cbSize = sizeof(*detail);
+    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
+    EXPECT_EQ(CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    host_free(detail);
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_TRUE(sim_usage().none());
 }
@@ -110,7 +131,7 @@ TEST(SimulatedSystem, ShareModesAreEnforcedBothWays) {
     CloseHandle(again);
 }
 
-TEST(SimulatedSystem, ReportLengthsAreExact) {
+TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
     configure("others=0");
     const std::string control = path_at(0);
     const std::string message = path_at(1);
@@ -132,6 +153,17 @@ TEST(SimulatedSystem, ReportLengthsAreExact) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
     EXPECT_FALSE(HidD_SetNumInputBuffers(m, 1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // Windows has no synchronous transfer with neither a count nor an OVERLAPPED record.
+    EXPECT_DEATH(WriteFile(c, frame, 65, nullptr, nullptr), "WriteFile without a byte count");
+    EXPECT_DEATH(ReadFile(m, input, 33, nullptr, nullptr), "ReadFile without a byte count");
     CloseHandle(c);
     CloseHandle(m);
+
+    // A handle opened for overlapped I/O takes no synchronous transfer; the
+    // HID library's own requests still go through.
+    c = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_FALSE(WriteFile(c, frame, 65, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(HidD_SetOutputReport(c, frame, 65));
+    CloseHandle(c);
 }

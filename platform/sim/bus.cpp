@@ -37,37 +37,84 @@ std::string hid_path(const char* hardware, const char* collection, int instance)
     return path;
 }
 
+bus_interface collection(std::string path, role kind, uint16_t vendor, uint16_t product, uint16_t page,
+                         uint16_t usage) {
+    return {std::move(path), kind, vendor, product, page, usage, -1, false, false};
+}
+
 void lay_out_bus(const sim_scenario& s) {
     std::vector<bus_interface>& bus = sys().bus;
     bus.clear();
     int n = 0;
     for (int i = 0; i < s.locked; ++i)
-        bus.push_back({hid_path("vid_045e&pid_00db&mi_00", "&col01", n++), role::locked, 0x045E, 0x00DB, 0x0001, 0x0006,
-                       -1, false, false});
+        bus.push_back(collection(hid_path("vid_045e&pid_00db&mi_00", "&col01", n++), role::locked, 0x045E, 0x00DB,
+                                 0x0001, 0x0006));
     for (int i = 0; i < s.others; ++i)
-        bus.push_back({hid_path("vid_046d&pid_c52b&mi_02", "&col02", n++), role::other, 0x046D, 0xC52B, 0xFF00, 0x0001,
-                       -1, false, false});
+        bus.push_back(collection(hid_path("vid_046d&pid_c52b&mi_02", "&col02", n++), role::other, 0x046D, 0xC52B,
+                                 0xFF00, 0x0001));
+    for (int i = 0; i < s.absent; ++i) {
+        bus.push_back(collection(hid_path("vid_001f&pid_ba1c", "&col01", n++), role::other, DEVICE_VENDOR_ID,
+                                 DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_CONTROL));
+        bus.back().present = false;
+    }
     for (int i = 0; i < s.emptypath; ++i)
-        bus.push_back({"", role::other, 0x046D, 0xC52B, 0x0001, 0x0002, -1, false, false});
+        bus.push_back(collection("", role::other, 0x046D, 0xC52B, 0x0001, 0x0002));
     for (int i = 0; i < s.longpath; ++i)
-        bus.push_back({hid_path("vid_046d&pid_c077", "", n++) + std::string(4000, 'x'), role::other, 0x046D, 0xC077,
-                       0x0001, 0x0002, -1, false, false});
-    for (int i = 0; i < s.shortsize; ++i)
-        bus.push_back({hid_path("vid_046d&pid_c31c", "", n++), role::other, 0x046D, 0xC31C, 0x0001, 0x0006, -1, false,
-                       true});
+        bus.push_back(collection(hid_path("vid_046d&pid_c077", "", n++) + std::string(4000, 'x'), role::other, 0x046D,
+                                 0xC077, 0x0001, 0x0002));
+    for (int i = 0; i < s.shortsize; ++i) {
+        bus.push_back(collection(hid_path("vid_046d&pid_c31c", "", n++), role::other, 0x046D, 0xC31C, 0x0001, 0x0006));
+        bus.back().short_size_query = true;
+    }
     for (int i = 0; i < s.foreign; ++i)
-        bus.push_back({hid_path("vid_001f&pid_1234", "&col01", n++), role::other, DEVICE_VENDOR_ID, 0x1234,
-                       DEVICE_USAGE_PAGE, DEVICE_CONTROL, -1, false, false});
-    for (int i = 0; i < s.badcaps; ++i)
-        bus.push_back({hid_path("vid_001f&pid_ba1c", "&col01", n++), role::other, DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID,
-                       DEVICE_USAGE_PAGE, DEVICE_CONTROL, -1, true, false});
+        bus.push_back(collection(hid_path("vid_001f&pid_1234", "&col01", n++), role::other, DEVICE_VENDOR_ID, 0x1234,
+                                 DEVICE_USAGE_PAGE, DEVICE_CONTROL));
+    for (int i = 0; i < s.othervendor; ++i) {
+        bus.push_back(collection(hid_path("vid_04d8&pid_ba1c", "&col01", n++), role::other, 0x04D8, DEVICE_PRODUCT_ID,
+                                 DEVICE_USAGE_PAGE, DEVICE_CONTROL));
+        bus.push_back(collection(hid_path("vid_04d8&pid_ba1c", "&col02", n++), role::other, 0x04D8, DEVICE_PRODUCT_ID,
+                                 DEVICE_USAGE_PAGE, DEVICE_MESSAGE));
+    }
+    for (int i = 0; i < s.genericpage; ++i) {
+        bus.push_back(collection(hid_path("vid_001f&pid_ba1c&mi_01", "&col01", n++), role::other, DEVICE_VENDOR_ID,
+                                 DEVICE_PRODUCT_ID, 0x0001, DEVICE_CONTROL));
+        bus.push_back(collection(hid_path("vid_001f&pid_ba1c&mi_01", "&col02", n++), role::other, DEVICE_VENDOR_ID,
+                                 DEVICE_PRODUCT_ID, 0x0001, DEVICE_MESSAGE));
+    }
+    for (int i = 0; i < s.badcaps; ++i) {
+        bus.push_back(collection(hid_path("vid_001f&pid_ba1c", "&col01", n++), role::other, DEVICE_VENDOR_ID,
+                                 DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_CONTROL));
+        bus.back().caps_fail = true;
+    }
     if (s.device == "none") return;
     for (int d = 0; d < s.quorvex; ++d) {
-        bus.push_back({hid_path("vid_001f&pid_ba1c", "&col01", n++), role::control, DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID,
-                       DEVICE_USAGE_PAGE, DEVICE_CONTROL, d, false, false});
-        if (s.device == "both")
-            bus.push_back({hid_path("vid_001f&pid_ba1c", "&col02", n++), role::message, DEVICE_VENDOR_ID,
-                           DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_MESSAGE, d, false, false});
+        bus_interface control = collection(hid_path("vid_001f&pid_ba1c", "&col01", n++), role::control,
+                                           DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_CONTROL);
+        bus_interface message = collection(hid_path("vid_001f&pid_ba1c", "&col02", n++), role::message,
+                                           DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_MESSAGE);
+        control.device = message.device = d;
+        if (s.device == "control") {
+            bus.push_back(control);
+        } else if (s.message_first) {
+            bus.push_back(message);
+            bus.push_back(control);
+        } else {
+            bus.push_back(control);
+            bus.push_back(message);
+        }
+    }
+}
+
+// Other processes' opens of the first quorvex device's collections.
+void hold_collections(const sim_scenario& s) {
+    sys().others.clear();
+    for (const sim_holder& holder : s.holders) {
+        const role kind = holder.collection == "control" ? role::control : role::message;
+        for (size_t i = 0; i < sys().bus.size(); ++i) {
+            if (sys().bus[i].kind != kind || sys().bus[i].device != 0) continue;
+            sys().others.push_back({i, holder.access, holder.share});
+            break;
+        }
     }
 }
 
@@ -181,14 +228,14 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
           (decoded.empty() ? "" : " | " + decoded));
 
     input_report reply = {};
-    if (!device_answer(frame, reply.data()) || !sys().scenario.answer) return TRUE;
+    if (!device_answer(frame, reply.data()) || !sys().scenario.answer) return succeed_with(TRUE);
     if (sys().scenario.custom_reply) {
         reply.fill(0);
         reply[0] = DEVICE_MESSAGE_REPORT_ID;
         std::copy(sys().scenario.reply.begin(), sys().scenario.reply.end(), reply.begin() + 1);
     }
     deliver_input(iface.device, reply);
-    return TRUE;
+    return succeed_with(TRUE);
 }
 
 // ---- controls -------------------------------------------------------------
@@ -207,6 +254,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     s.sleeps = 0;
     s.scenario = scenario;
     lay_out_bus(scenario);
+    hold_collections(scenario);
     return true;
 }
 
@@ -274,7 +322,7 @@ void* host_malloc(std::size_t size) {
     }
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block != nullptr) sys().heap[block] = size;
-    return block;
+    return succeed_with(block);
 }
 
 void host_free(void* block) {
@@ -286,4 +334,5 @@ void host_free(void* block) {
     }
     sys().heap.erase(it);
     std::free(block);
+    set_last_error(kClobberedLastError);
 }

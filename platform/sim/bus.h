@@ -29,6 +29,7 @@ struct bus_interface {
     int device;  // which quorvex device a collection belongs to
     bool caps_fail;
     bool short_size_query;
+    bool present = true;  // false: its device was unplugged, and only its registration is left
 };
 
 using input_report = std::array<uint8_t, DEVICE_INPUT_LENGTH>;
@@ -37,8 +38,16 @@ struct open_file {
     size_t iface;
     DWORD access;
     DWORD share;
+    DWORD flags;
     ULONG input_buffers;
     std::deque<input_report> input;
+};
+
+// An open by another process, which the client's opens must share with.
+struct other_open {
+    size_t iface;
+    DWORD access;
+    DWORD share;
 };
 
 struct device_set {
@@ -49,6 +58,7 @@ struct system_state {
     sim_scenario scenario;
     std::vector<bus_interface> bus;
     std::map<uintptr_t, open_file> files;
+    std::vector<other_open> others;
     std::map<uintptr_t, device_set> sets;
     std::map<uintptr_t, size_t> preparsed;  // -> interface
     std::map<const void*, size_t> heap;     // -> block size
@@ -66,6 +76,15 @@ system_state& sys();
 
 // ---- the last error, per thread as on Windows -------------------------------
 void set_last_error(DWORD error);
+// A successful call may leave any value in the last error, and anything run
+// between a failure and GetLastError may change it; the stand-ins leave this,
+// which no Windows call gives, so that a stale read shows in the output.
+constexpr DWORD kClobberedLastError = 0x57A1E;
+template <typename T>
+T succeed_with(T result) {
+    set_last_error(kClobberedLastError);
+    return result;
+}
 template <typename T>
 T fail_with(DWORD error, T result) {
     set_last_error(error);

@@ -8,7 +8,8 @@
 
 void HidD_GetHidGuid(LPGUID guid) {
     // A failing lookup leaves an empty class GUID, under which nothing is present.
-    *guid = maybe_inject("HidD_GetHidGuid") ? GUID{} : kHidGuid;
+    if (maybe_inject("HidD_GetHidGuid")) *guid = GUID{};
+    else *guid = succeed_with(kHidGuid);
 }
 
 BOOLEAN HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
@@ -18,14 +19,14 @@ BOOLEAN HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
     const uintptr_t object = new_object();
     sys().preparsed[object] = file->iface;
     *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(object);
-    return TRUE;
+    return succeed_with<BOOLEAN>(TRUE);
 }
 
 BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) {
     const bool fails = maybe_inject("HidD_FreePreparsedData");
     if (sys().preparsed.erase(reinterpret_cast<uintptr_t>(preparsed)) == 0)
         return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    return fails ? FALSE : TRUE;
+    return fails ? FALSE : succeed_with<BOOLEAN>(TRUE);
 }
 
 BOOLEAN HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
@@ -37,7 +38,7 @@ BOOLEAN HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
     attributes->VendorID = iface.vendor;
     attributes->ProductID = iface.product;
     attributes->VersionNumber = DEVICE_VERSION;
-    return TRUE;
+    return succeed_with<BOOLEAN>(TRUE);
 }
 
 NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
@@ -51,7 +52,7 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
     caps->Usage = iface.usage;
     caps->InputReportByteLength = iface.kind == role::message ? DEVICE_INPUT_LENGTH : 0;
     caps->OutputReportByteLength = iface.kind == role::control ? DEVICE_OUTPUT_LENGTH : 0;
-    return HIDP_STATUS_SUCCESS;
+    return succeed_with(HIDP_STATUS_SUCCESS);
 }
 
 BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
@@ -61,7 +62,7 @@ BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
     if (count < 2 || count > 512) return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);  // the HID class driver's bounds
     file->input_buffers = count;
     while (file->input.size() > count) file->input.pop_front();
-    return TRUE;
+    return succeed_with<BOOLEAN>(TRUE);
 }
 
 BOOLEAN HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG length) {

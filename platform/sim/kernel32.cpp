@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -19,9 +21,24 @@ bool shares(DWORD share_mode, DWORD access) {
     return true;
 }
 
+// Windows does not allow a synchronous transfer with neither a byte count nor
+// an OVERLAPPED record; a client that tries it must fail a test, not get an error.
+void require_count_or_overlapped(const char* op, const void* count, const void* overlapped) {
+    if (count != nullptr || overlapped != nullptr) return;
+    fprintf(stderr, "sim: %s without a byte count or an OVERLAPPED record\n", op);
+    std::abort();
+}
+
+// A handle opened for overlapped I/O takes no synchronous transfer: without
+// an OVERLAPPED record there is no file position, so Windows refuses it.
+bool synchronous_on_overlapped(HANDLE handle, LPOVERLAPPED overlapped) {
+    const open_file* file = find_file(handle);
+    return overlapped == nullptr && file != nullptr && (file->flags & FILE_FLAG_OVERLAPPED) != 0;
+}
+
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
     const std::string path = name == nullptr ? "" : name;
     if (maybe_inject("CreateFileA")) {
@@ -37,44 +54,51 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     } else {
         auto it = std::find_if(sys().bus.begin(), sys().bus.end(),
                                [&](const bus_interface& iface) { return iface.path == path; });
-        if (it == sys().bus.end()) error = ERROR_FILE_NOT_FOUND;
+        // An unplugged device's interface has no device behind its path.
+        if (it == sys().bus.end() || !it->present) error = ERROR_FILE_NOT_FOUND;
         else if (it->kind == role::locked) error = ERROR_ACCESS_DENIED;  // the system holds its keyboards and mice
         else index = static_cast<size_t>(it - sys().bus.begin());
     }
+    // Each open must allow what every other open of the collection asks for,
+    // both ways round, whether the other is the client's or another process's.
+    auto conflicts = [&](DWORD their_access, DWORD their_share) {
+        return !shares(their_share, access) || !shares(share, their_access);
+    };
     if (error == ERROR_SUCCESS) {
-        for (const auto& entry : sys().files) {
-            const open_file& other = entry.second;
-            if (other.iface != index) continue;
-            // Each open must allow what the other asks for, both ways round.
-            if (!shares(other.share, access) || !shares(share, other.access)) error = ERROR_SHARING_VIOLATION;
-        }
+        for (const auto& entry : sys().files)
+            if (entry.second.iface == index && conflicts(entry.second.access, entry.second.share))
+                error = ERROR_SHARING_VIOLATION;
+        for (const other_open& other : sys().others)
+            if (other.iface == index && conflicts(other.access, other.share)) error = ERROR_SHARING_VIOLATION;
     }
     record("CreateFileA", path, nullptr, 0, error);
     if (error != ERROR_SUCCESS) return fail_with(error, INVALID_HANDLE_VALUE);
 
     const uintptr_t handle = new_object();
-    sys().files.emplace(handle, open_file{index, access, share, kDefaultInputBuffers, {}});
-    return reinterpret_cast<HANDLE>(handle);
+    sys().files.emplace(handle, open_file{index, access, share, flags, kDefaultInputBuffers, {}});
+    return succeed_with(reinterpret_cast<HANDLE>(handle));
 }
 
 BOOL CloseHandle(HANDLE handle) {
     const bool fails = maybe_inject("CloseHandle");
     // Even a close that reports failure leaves the handle closed.
     if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return fail_with(ERROR_INVALID_HANDLE, FALSE);
-    return fails ? FALSE : TRUE;
+    return fails ? FALSE : succeed_with(TRUE);
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
-    if (written == nullptr && overlapped == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    require_count_or_overlapped("WriteFile", written, overlapped);
     if (written != nullptr) *written = 0;
+    if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     if (!send_output("WriteFile", handle, buffer, length)) return FALSE;
     if (written != nullptr) *written = length;
     return TRUE;
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
-    if (read == nullptr && overlapped == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    require_count_or_overlapped("ReadFile", read, overlapped);
     if (read != nullptr) *read = 0;
+    if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     const bus_interface& iface = sys().bus[file->iface];
@@ -101,7 +125,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     const std::string decoded = decode_inner_report(report.data(), delivered);
     trace("ReadFile " + std::string(collection) + " " + std::to_string(delivered) +
           " bytes: " + hex_bytes(report.data(), delivered) + (decoded.empty() ? "" : " | " + decoded));
-    return TRUE;
+    return succeed_with(TRUE);
 }
 
 void Sleep(DWORD milliseconds) {
@@ -112,6 +136,7 @@ void Sleep(DWORD milliseconds) {
     event.sleep_ms = milliseconds;
     s.events.push_back(event);
     trace("Sleep " + std::to_string(milliseconds));
+    set_last_error(kClobberedLastError);
     if (!s.scenario.virtual_clock) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 
     if (s.scenario.interrupt_after > 0 && ++s.sleeps == s.scenario.interrupt_after) {

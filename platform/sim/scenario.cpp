@@ -45,6 +45,31 @@ bool parse_fault(const std::string& value, sim_fault* fault) {
     return parse_count(value.substr(at + 1), 1000000, &fault->call) && fault->call > 0;
 }
 
+// "r", "w" or "rw" as access rights or share modes; "-" shares nothing.
+bool parse_rights(const std::string& text, uint32_t read, uint32_t write, bool none_allowed, uint32_t* out) {
+    if (none_allowed && text == "-") {
+        *out = 0;
+        return true;
+    }
+    if (text == "r") *out = read;
+    else if (text == "w") *out = write;
+    else if (text == "rw") *out = read | write;
+    else return false;
+    return true;
+}
+
+// COLLECTION:ACCESS:SHARE, as in hold=control:r:rw
+bool parse_holder(const std::string& value, sim_holder* holder) {
+    const size_t first = value.find(':');
+    const size_t second = first == std::string::npos ? first : value.find(':', first + 1);
+    if (second == std::string::npos) return false;
+    holder->collection = value.substr(0, first);
+    if (holder->collection != "control" && holder->collection != "message") return false;
+    return parse_rights(value.substr(first + 1, second - first - 1), GENERIC_READ, GENERIC_WRITE, false,
+                        &holder->access) &&
+           parse_rights(value.substr(second + 1), FILE_SHARE_READ, FILE_SHARE_WRITE, true, &holder->share);
+}
+
 bool parse_item(const std::string& item, sim_scenario* s) {
     const size_t eq = item.find('=');
     if (eq == std::string::npos) return false;
@@ -66,6 +91,8 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         {"locked", &s->locked, 64},           {"foreign", &s->foreign, 8},
         {"badcaps", &s->badcaps, 8},          {"emptypath", &s->emptypath, 8},
         {"longpath", &s->longpath, 8},        {"shortsize", &s->shortsize, 8},
+        {"absent", &s->absent, 8},            {"othervendor", &s->othervendor, 8},
+        {"genericpage", &s->genericpage, 8},
         {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
     };
     for (const counted& c : counts) {
@@ -75,6 +102,17 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         sim_fault fault;
         if (!parse_fault(value, &fault)) return false;
         s->faults.push_back(fault);
+        return true;
+    }
+    if (key == "hold") {
+        sim_holder holder;
+        if (!parse_holder(value, &holder)) return false;
+        s->holders.push_back(holder);
+        return true;
+    }
+    if (key == "order") {
+        if (value != "control-first" && value != "message-first") return false;
+        s->message_first = value == "message-first";
         return true;
     }
     if (key == "reply") {

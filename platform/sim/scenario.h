@@ -10,6 +10,13 @@ struct sim_fault {
     int call;  // 1-based call index; 0 for every call
 };
 
+// Another process holding one of the device's collections open.
+struct sim_holder {
+    std::string collection;  // control or message
+    uint32_t access;         // GENERIC_READ and/or GENERIC_WRITE
+    uint32_t share;          // FILE_SHARE_READ and/or FILE_SHARE_WRITE
+};
+
 struct sim_scenario {
     std::string device = "both";  // both, control or none
     int quorvex = 1;              // how many quorvex devices are plugged in
@@ -20,6 +27,11 @@ struct sim_scenario {
     int emptypath = 0;            // interfaces with an empty device path
     int longpath = 0;             // interfaces with a very long device path
     int shortsize = 0;            // size query reports less than the record's fixed part
+    int absent = 1;               // interfaces of a quorvex device that is no longer present
+    int othervendor = 0;          // another vendor's device with the quorvex product ID and usages
+    int genericpage = 0;          // quorvex IDs with usages 1 and 2 on the generic desktop page
+    bool message_first = false;   // the message collection is listed before the control collection
+    std::vector<sim_holder> holders;
     std::vector<sim_fault> faults;
     bool custom_reply = false;
     std::vector<uint8_t> reply;   // data bytes after the report ID, at most 32

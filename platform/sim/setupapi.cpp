@@ -15,11 +15,13 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR, HWND, DWORD flags) {
     device_set set;
     const bool hid = std::memcmp(guid, &kHidGuid, sizeof(GUID)) == 0;
     if (hid && (flags & DIGCF_DEVICEINTERFACE)) {
-        for (size_t i = 0; i < sys().bus.size(); ++i) set.members.push_back(i);
+        // Without DIGCF_PRESENT the set also holds what was once plugged in.
+        for (size_t i = 0; i < sys().bus.size(); ++i)
+            if (sys().bus[i].present || !(flags & DIGCF_PRESENT)) set.members.push_back(i);
     }
     const uintptr_t handle = new_object();
     sys().sets.emplace(handle, set);
-    return reinterpret_cast<HDEVINFO>(handle);
+    return succeed_with(reinterpret_cast<HDEVINFO>(handle));
 }
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* guid, DWORD index,
@@ -29,11 +31,13 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* 
     if (set == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     if (data == nullptr || guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    // Only interfaces of the class asked for are listed; the set holds HID ones.
+    if (std::memcmp(guid, &kHidGuid, sizeof(GUID)) != 0) return fail_with(ERROR_NO_MORE_ITEMS, FALSE);
     if (index >= set->members.size()) return fail_with(ERROR_NO_MORE_ITEMS, FALSE);
     data->InterfaceClassGuid = *guid;
-    data->Flags = 1;  // SPINT_ACTIVE
-    data->Reserved = set->members[index] + 1;
-    return TRUE;
+    data->Flags = sys().bus[set->members[index]].present ? 1 : 0;  // SPINT_ACTIVE
+    data->Reserved = static_cast<SETUPAPI_ULONG_PTR>(set->members[index] + 1);
+    return succeed_with(TRUE);
 }
 
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data,
@@ -71,11 +75,11 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA
     }
     std::memcpy(detail->DevicePath, iface.path.c_str(), iface.path.size() + 1);
     if (required != nullptr) *required = needed;
-    return TRUE;
+    return succeed_with(TRUE);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     const bool fails = maybe_inject("SetupDiDestroyDeviceInfoList");
     if (sys().sets.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return fail_with(ERROR_INVALID_HANDLE, FALSE);
-    return fails ? FALSE : TRUE;
+    return fails ? FALSE : succeed_with(TRUE);
 }

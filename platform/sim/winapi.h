@@ -50,11 +50,24 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 typedef OVERLAPPED* LPOVERLAPPED;
 
+// SetupAPI's records as the Windows headers lay them out for one target: for
+// 32-bit Windows, the program's own target, pointer-sized fields are 4 bytes
+// and the records are packed to 1 byte; for 64-bit, 8 bytes and packed to 8.
+// The host tests run the client under both, so that a record size written as
+// a number instead of sizeof fails in one of them.
+#if defined(QUORVEX_SIM_32BIT_RECORDS)
+typedef uint32_t SETUPAPI_ULONG_PTR;
+#pragma pack(push, 1)
+#else
+typedef uint64_t SETUPAPI_ULONG_PTR;
+#pragma pack(push, 8)
+#endif
+
 struct SP_DEVINFO_DATA {
     DWORD cbSize;
     GUID ClassGuid;
     DWORD DevInst;
-    ULONG_PTR Reserved;
+    SETUPAPI_ULONG_PTR Reserved;
 };
 typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
 
@@ -62,7 +75,7 @@ struct SP_DEVICE_INTERFACE_DATA {
     DWORD cbSize;
     GUID InterfaceClassGuid;
     DWORD Flags;
-    ULONG_PTR Reserved;
+    SETUPAPI_ULONG_PTR Reserved;
 };
 typedef SP_DEVICE_INTERFACE_DATA* PSP_DEVICE_INTERFACE_DATA;
 
@@ -71,6 +84,16 @@ struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
     CHAR DevicePath[ANYSIZE_ARRAY];
 };
 typedef SP_DEVICE_INTERFACE_DETAIL_DATA_A* PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+
+#pragma pack(pop)
+
+#if defined(QUORVEX_SIM_32BIT_RECORDS)
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28 && sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5,
+              "32-bit SetupAPI records");
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32 && sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8,
+              "64-bit SetupAPI records");
+#endif
 
 struct HIDD_ATTRIBUTES {
     ULONG Size;
@@ -111,6 +134,7 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define OPEN_EXISTING 3
+#define FILE_FLAG_OVERLAPPED 0x40000000
 
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1

@@ -32,9 +32,12 @@ std::string scenario_from(reader& in) {
     std::string s = "clock=virtual,interrupt-after=" + std::to_string(1 + in.next() % 40);
     static const char* const kDevice[] = {"both", "control", "none"};
     s += ",device=" + std::string(kDevice[in.next() % 3]);
-    static const char* const kCounts[] = {"quorvex", "others", "locked", "foreign", "badcaps", "emptypath", "longpath",
-                                          "shortsize"};
+    static const char* const kCounts[] = {"quorvex",   "others",   "locked",    "foreign", "badcaps",     "emptypath",
+                                          "longpath",  "shortsize", "absent",   "othervendor", "genericpage"};
     for (const char* name : kCounts) s += "," + std::string(name) + "=" + std::to_string(in.next() % 4);
+    if (in.next() & 1) s += ",order=message-first";
+    static const char* const kHolds[] = {"control:r:rw", "control:w:rw", "message:rw:-", "message:r:r"};
+    for (int holds = in.next() % 3; holds > 0; --holds) s += ",hold=" + std::string(kHolds[in.next() % 4]);
     const auto& ops = sim_failable_operations();
     for (int faults = in.next() % 4; faults > 0; --faults) {
         s += ",fail=" + ops[in.next() % ops.size()];

@@ -1,11 +1,17 @@
 // Checks, on whichever system it is built for, the Windows behaviours the
 // client relies on and the simulated system claims to share. Built for the
-// host it runs on the stand-in; built for Windows it runs under Wine.
+// host it runs on the stand-in; built for Windows it runs under Wine, before
+// the quorvex device is installed and again with it present, where the
+// device's own checks run too.
 
 #include <atomic>
+#include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -18,7 +24,101 @@ static void expect(bool ok, const char* what, unsigned long error) {
     }
 }
 
+// The path of the first present HID interface whose path names this part
+// ("col01" for the control collection), or "" when there is none.
+static std::string quorvex_path(const GUID& hid, const char* collection) {
+    HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = sizeof(data);
+    std::string found;
+    for (DWORD i = 0; found.empty() && SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+        std::vector<char> buffer(required + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+        detail->cbSize = sizeof(*detail);
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr))
+            continue;
+        std::string path = detail->DevicePath;
+        for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (path.find("vid_001f&pid_ba1c") != std::string::npos && path.find(collection) != std::string::npos)
+            found = detail->DevicePath;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+// The records, the class GUID and the collections as the client sees them.
+static void check_device(const GUID& hid, const std::string& control_path, const std::string& message_path) {
+    HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = sizeof(data);
+    const GUID other = {};
+    BOOL ok = SetupDiEnumDeviceInterfaces(set, nullptr, &other, 0, &data);
+    DWORD error = GetLastError();
+    expect(!ok && error == ERROR_NO_MORE_ITEMS, "another class GUID lists nothing: ERROR_NO_MORE_ITEMS", error);
+
+    expect(SetupDiEnumDeviceInterfaces(set, nullptr, &hid, 0, &data) != FALSE, "the first interface", GetLastError());
+    DWORD required = 0;
+    ok = SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    error = GetLastError();
+    expect(!ok && error == ERROR_INSUFFICIENT_BUFFER, "a detail query without a buffer: ERROR_INSUFFICIENT_BUFFER",
+           error);
+    std::vector<char> buffer(required + 8);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = required;
+    ok = SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr);
+    error = GetLastError();
+    expect(!ok && error == ERROR_INVALID_USER_BUFFER, "cbSize set to the buffer's size: ERROR_INVALID_USER_BUFFER",
+           error);
+    detail->cbSize = sizeof(*detail);
+    ok = SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr);
+    expect(ok && required == offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + std::strlen(detail->DevicePath) + 1,
+           "the size asked for is the path's, terminator included", GetLastError());
+    SetupDiDestroyDeviceInfoList(set);
+
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    HANDLE control = CreateFileA(control_path.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE message = CreateFileA(message_path.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    expect(control != INVALID_HANDLE_VALUE && message != INVALID_HANDLE_VALUE, "both collections open",
+           GetLastError());
+    struct {
+        HANDLE handle;
+        USAGE usage;
+        USHORT input, output;
+    } const collections[] = {{control, 1, 0, 65}, {message, 2, 33, 0}};
+    for (const auto& c : collections) {
+        HIDD_ATTRIBUTES attributes;
+        std::memset(&attributes, 0, sizeof(attributes));
+        attributes.Size = sizeof(attributes);
+        expect(HidD_GetAttributes(c.handle, &attributes) && attributes.VendorID == 0x001F &&
+                   attributes.ProductID == 0xBA1C,
+               "the quorvex vendor and product IDs", GetLastError());
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        HIDP_CAPS caps;
+        std::memset(&caps, 0, sizeof(caps));
+        expect(HidD_GetPreparsedData(c.handle, &preparsed) && HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS &&
+                   caps.UsagePage == 0xFF00 && caps.Usage == c.usage && caps.InputReportByteLength == c.input &&
+                   caps.OutputReportByteLength == c.output,
+               "each collection's usage page, usage and report lengths", GetLastError());
+        if (preparsed != nullptr) HidD_FreePreparsedData(preparsed);
+    }
+    ok = HidD_SetNumInputBuffers(message, 1);
+    error = GetLastError();
+    expect(!ok && error == ERROR_INVALID_PARAMETER, "one input buffer is too few: ERROR_INVALID_PARAMETER", error);
+    expect(HidD_SetNumInputBuffers(message, 10) != FALSE, "ten input buffers", GetLastError());
+    unsigned char frame[65] = {0x40, 0x07, 0x03, 0x00, 0xE8, 0x03, 0x10, 0x27};
+    DWORD written = 0;
+    expect(WriteFile(control, frame, sizeof(frame), &written, nullptr) != FALSE, "a whole control frame is written",
+           GetLastError());
+    CloseHandle(control);
+    CloseHandle(message);
+}
+
 int main() {
+    host_start();  // the stand-in's default bus, which holds the quorvex device
     GUID guid;
     HidD_GetHidGuid(&guid);
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -69,6 +169,12 @@ int main() {
     expect(theirs == ERROR_PATH_NOT_FOUND, "the other thread sees its own failure", theirs);
     expect(after == before, "another thread's failure leaves this one's last error alone", after);
 
-    printf(failures == 0 ? "all behaviours as expected\n" : "%d behaviour(s) differ\n", failures);
+    const std::string control = quorvex_path(guid, "col01");
+    const std::string message = quorvex_path(guid, "col02");
+    const bool device = !control.empty() && !message.empty();
+    if (device) check_device(guid, control, message);
+
+    if (failures != 0) printf("%d behaviour(s) differ\n", failures);
+    else printf("all behaviours as expected%s\n", device ? ", the quorvex device's among them" : "");
     return failures == 0 ? 0 : 1;
 }
