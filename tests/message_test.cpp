@@ -23,16 +23,9 @@ std::string printed_reply(const std::string& scenario) {
 
 TEST(Message, GreetingGoesOutZeroPaddedAndTheEchoIsPrinted) {
     const run_result run = run_here("", {"/message"});
-    EXPECT_EQ(run.out, connected_prologue() + kExchange + "Hello quorvex");
-    const auto frames = frames_sent("WriteFile");
-    ASSERT_EQ(frames.size(), 1u);
-    const std::string greeting = "Hello quorvex";
-    EXPECT_EQ(frames[0][0], 0x40);
-    EXPECT_EQ(frames[0][1], 0x21);
-    EXPECT_EQ(frames[0][2], 0x10);
-    EXPECT_EQ(std::string(frames[0].begin() + 3, frames[0].begin() + 16), greeting);
-    for (size_t i = 16; i < 65; ++i) EXPECT_EQ(frames[0][i], 0) << i;
-    EXPECT_EQ(sim_events().back().op, "ReadFile");
+    EXPECT_EQ(run.out, connected_prologue() + expected_demonstration("/message"));
+    EXPECT_EQ(frames_received(), expected_frames("/message"));
+    EXPECT_EQ(reports_read(), expected_replies("/message"));
     EXPECT_EQ(sim_events().back().target, "message");
     EXPECT_TRUE(sim_usage().none());
 }

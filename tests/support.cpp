@@ -1,17 +1,13 @@
 #include "tests/support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "app/testquorvex.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -19,25 +15,7 @@ struct interrupted {};
 
 [[noreturn]] void unwind_on_interrupt() { throw interrupted(); }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace
-
-const char kFound[] = "Success: Found my device.. \n";
-const char kNotFound[] = "Failure: Could not find our HID device \n";
-const char kSending[] = "...sending request(s) to our device\n";
-const char kUsage[] = "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
-
-std::string search_line(int usage) {
-    char line[96];
-    snprintf(line, sizeof(line), "\n....looking for our HID device (with UP=0xff00 and Usage=0x%x)\n", usage);
-    return line;
-}
 
 std::string connected_prologue() {
     return search_line(1) + kFound + search_line(2) + "Error: CreateFile failed: 32\n" + kFound + kSending;
@@ -69,46 +47,29 @@ run_result run_program(const char* scenario, const std::vector<std::string>& arg
 }
 
 run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker) {
-    char out_path[] = "/tmp/quorvex-out-XXXXXX";
-    char err_path[] = "/tmp/quorvex-err-XXXXXX";
-    const int out_fd = mkstemp(out_path);
-    const int err_fd = mkstemp(err_path);
-
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out_fd, STDOUT_FILENO);
-        dup2(err_fd, STDERR_FILENO);
-        if (scenario != nullptr) setenv("QUORVEX_SIM", scenario, 1);
-        else unsetenv("QUORVEX_SIM");
-        std::vector<char*> argv = {const_cast<char*>(TESTQUORVEX_EXE)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(TESTQUORVEX_EXE, argv.data());
-        _exit(127);
-    }
-    int wait_status = 0;
+    std::vector<std::string> argv = {TESTQUORVEX_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_process child =
+        start_child(argv, {scenario != nullptr ? std::string("QUORVEX_SIM=") + scenario : std::string("QUORVEX_SIM")});
     if (!marker.empty()) {
         for (int waited = 0; waited < 1000; ++waited) {
-            if (waitpid(child, &wait_status, WNOHANG) == child) break;
-            if (slurp(err_path).find(marker) != std::string::npos) {
-                kill(child, SIGTERM);
+            siginfo_t info = {};
+            if (waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == child.pid)
+                break;  // ended without the marker; collected below
+            if (read_file(child.err_path).find(marker) != std::string::npos) {
+                kill(child.pid, SIGTERM);
                 break;
             }
             usleep(10000);
         }
-        if (waitpid(child, &wait_status, WNOHANG) == 0) kill(child, SIGKILL);
     }
-    waitpid(child, &wait_status, 0);
-    close(out_fd);
-    close(err_fd);
-
+    const child_result ended = finish_child(child, marker.empty() ? 120000 : 10000);
     run_result result;
-    if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-    if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
-    unlink(out_path);
-    unlink(err_path);
+    result.status = ended.status;
+    result.signal = ended.signal;
+    result.out = ended.out;
+    result.err = ended.err;
     return result;
 }
 
@@ -119,6 +80,23 @@ std::vector<std::vector<uint8_t>> frames_sent(const std::string& op) {
         if (send && event.error == 0 && (op.empty() || event.op == op)) frames.push_back(event.bytes);
     }
     return frames;
+}
+
+std::vector<expected_frame> frames_received() {
+    std::vector<expected_frame> frames;
+    for (const sim_event& event : sim_events()) {
+        if (event.error != 0) continue;
+        if (event.op == "WriteFile") frames.push_back({'W', event.bytes});
+        if (event.op == "HidD_SetOutputReport") frames.push_back({'S', event.bytes});
+    }
+    return frames;
+}
+
+std::vector<std::vector<uint8_t>> reports_read() {
+    std::vector<std::vector<uint8_t>> reports;
+    for (const sim_event& event : sim_events())
+        if (event.op == "ReadFile" && event.error == 0) reports.push_back(event.bytes);
+    return reports;
 }
 
 std::vector<DWORD> sleeps() {

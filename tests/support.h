@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tests/expectations.h"
 
 struct run_result {
     int status = -1;  // exit status, or -1 when a signal ended the run
@@ -29,14 +30,12 @@ run_result run_program_until(const char* scenario, const std::vector<std::string
 // Every frame the control collection received, in order, as sent by the given
 // operation ("" for either).
 std::vector<std::vector<uint8_t>> frames_sent(const std::string& op = "");
+// The same, marked with the way each was sent, to compare with expected_frames.
+std::vector<expected_frame> frames_received();
+// The input reports the client read from the message collection.
+std::vector<std::vector<uint8_t>> reports_read();
 std::vector<DWORD> sleeps();
 
-// What the program prints around a demonstration.
-std::string search_line(int usage);
-extern const char kFound[];
-extern const char kNotFound[];
-extern const char kSending[];
-extern const char kUsage[];
 // Discovery and connect on the default bus (two foreign interfaces, then the
 // device's control and message collections), up to "...sending request(s)".
 std::string connected_prologue();

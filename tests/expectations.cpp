@@ -1,0 +1,132 @@
+#include "tests/expectations.h"
+
+#include <cstdio>
+
+const char kFound[] = "Success: Found my device.. \n";
+const char kNotFound[] = "Failure: Could not find our HID device \n";
+const char kSending[] = "...sending request(s) to our device\n";
+const char kUsage[] = "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
+
+std::string search_line(int usage) {
+    char line[96];
+    snprintf(line, sizeof(line), "\n....looking for our HID device (with UP=0xff00 and Usage=0x%x)\n", usage);
+    return line;
+}
+
+void PrintTo(const expected_frame& frame, std::ostream* out) {
+    *out << frame.via;
+    char hex[4];
+    for (uint8_t byte : frame.bytes) {
+        snprintf(hex, sizeof(hex), " %02x", byte);
+        *out << hex;
+    }
+}
+
+namespace {
+
+// The control frame: 0x40, the inner report's length, the inner report, and
+// zeros to 65 bytes (the record is cleared when it is made, and one run sends
+// one kind of report).
+expected_frame frame(char via, std::vector<uint8_t> inner) {
+    std::vector<uint8_t> bytes = {0x40, static_cast<uint8_t>(inner.size())};
+    bytes.insert(bytes.end(), inner.begin(), inner.end());
+    bytes.resize(65, 0);
+    return {via, bytes};
+}
+
+uint8_t lo(unsigned value) { return static_cast<uint8_t>(value & 0xFF); }
+uint8_t hi(unsigned value) { return static_cast<uint8_t>(value >> 8); }
+
+std::vector<expected_frame> digitizer() {
+    struct step {
+        unsigned status, x, y;
+    };
+    const step path[] = {{2, 1000, 10000}, {2, 1000, 12000}, {2, 1000, 14000}, {3, 1000, 16000},
+                         {3, 1000, 18000}, {3, 1000, 20000}, {3, 2000, 20000}, {3, 3000, 20000},
+                         {2, 3000, 20000}, {2, 3000, 15000}, {2, 3000, 10000}, {0, 3000, 10000}};
+    std::vector<expected_frame> frames;
+    for (const step& s : path) frames.push_back(frame('W', {0x05, lo(s.status), lo(s.x), hi(s.x), lo(s.y), hi(s.y)}));
+    return frames;
+}
+
+// Down, moved by 1000 on both axes, then up where they were; two contacts a
+// report, the whole update's count in its first report.
+std::vector<expected_frame> multitouch() {
+    std::vector<expected_frame> frames;
+    for (unsigned phase = 0; phase < 3; ++phase) {
+        const unsigned status = phase == 2 ? 0 : 7;
+        const unsigned moved = phase == 0 ? 0 : 1000;
+        for (unsigned first = 0; first < 4; first += 2) {
+            std::vector<uint8_t> inner = {0x01};
+            for (unsigned k = first; k < first + 2; ++k) {
+                const unsigned x = (k + 1) * 1000 + moved, y = 6500 + 1500 * k + moved;
+                inner.insert(inner.end(), {lo(status), lo(k), lo(x), hi(x), lo(y), hi(y), 20, 0, 30, 0});
+            }
+            inner.push_back(first == 0 ? 4 : 0);
+            frames.push_back(frame('S', inner));
+        }
+    }
+    return frames;
+}
+
+std::vector<expected_frame> keyboard() {
+    // Left GUI tap, "Hello" (an empty report between the two L presses),
+    // Caps Lock tap.
+    const uint8_t strokes[][2] = {{0x08, 0x00}, {0x00, 0x00}, {0x02, 0x0B}, {0x00, 0x08}, {0x00, 0x0F}, {0x00, 0x00},
+                                  {0x00, 0x0F}, {0x00, 0x12}, {0x00, 0x00}, {0x00, 0x39}, {0x00, 0x00}};
+    std::vector<expected_frame> frames;
+    for (const auto& s : strokes) frames.push_back(frame('W', {0x07, s[0], 0x00, s[1], 0, 0, 0, 0, 0}));
+    return frames;
+}
+
+// The vendor message: report ID 0x10, the greeting, zeros to 33 bytes.
+std::vector<uint8_t> greeting_report() {
+    const char greeting[] = "Hello quorvex";
+    std::vector<uint8_t> report(33, 0);
+    report[0] = 0x10;
+    for (size_t i = 0; greeting[i] != 0; ++i) report[1 + i] = static_cast<uint8_t>(greeting[i]);
+    return report;
+}
+
+}  // namespace
+
+std::vector<expected_frame> expected_frames(const std::string& option, size_t joystick_frames) {
+    if (option == "/mouse") return {frame('W', {0x03, 0x00, 0xE8, 0x03, 0x10, 0x27, 0x00})};
+    if (option == "/digitizer") return digitizer();
+    if (option == "/multitouch") return multitouch();
+    if (option == "/keyboard") return keyboard();
+    if (option == "/message") return {frame('W', greeting_report())};
+    if (option == "/joystick") {
+        // Value 7 is 0 at first, then two draws a report from the target's
+        // never-seeded runtime generator: bit 0 of the first becomes bit 15.
+        std::vector<expected_frame> frames;
+        uint16_t random = 0;
+        uint32_t state = 1;
+        for (size_t n = 0; n < joystick_frames; ++n) {
+            const uint8_t up = static_cast<uint8_t>(n), down = static_cast<uint8_t>(0x40 - n);
+            frames.push_back(frame('W', {0x06, up, up, lo(up + 0x80u), up, lo(up + 0x80u), down, lo(random), hi(random)}));
+            state = state * 214013u + 2531011u;
+            const uint32_t first = (state >> 16) & 0x7FFF;
+            state = state * 214013u + 2531011u;
+            random = static_cast<uint16_t>((first << 15) | ((state >> 16) & 0x7FFF));
+        }
+        return frames;
+    }
+    return {};
+}
+
+std::vector<std::vector<uint8_t>> expected_replies(const std::string& option) {
+    if (option == "/message") return {greeting_report()};  // the device echoes the message
+    return {};
+}
+
+std::string expected_demonstration(const std::string& option) {
+    if (option == "/mouse") return "Sending mouse report\n";
+    if (option == "/digitizer") return "Sending digitizer report\n";
+    if (option == "/multitouch") return "Sending multitouch report\n";
+    if (option == "/keyboard") return "Sending keyboard report\n";
+    if (option == "/joystick") return "Sending joystick report\n";
+    if (option == "/message")
+        return "Writing vendor message report\nReading vendor message report\nSuccess!\n    Hello quorvex";
+    return "";
+}

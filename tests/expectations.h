@@ -1,0 +1,36 @@
+// What the program must print and send, mode by mode: the one table of
+// expectations that the host tests (over the simulated system) and the
+// end-to-end tests (under Wine, with the minidriver) both compare against.
+// Written from the device contract and the demonstrations, not from the client.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// One output report as the device received it.
+struct expected_frame {
+    char via;                    // 'W' by WriteFile, 'S' by HidD_SetOutputReport
+    std::vector<uint8_t> bytes;  // all 65
+    bool operator==(const expected_frame& other) const { return via == other.via && bytes == other.bytes; }
+};
+void PrintTo(const expected_frame& frame, std::ostream* out);
+
+// Every frame a run of the mode sends when the device accepts them all, in
+// order; for /joystick, the first `joystick_frames` of its endless stream.
+std::vector<expected_frame> expected_frames(const std::string& option, size_t joystick_frames = 0);
+
+// The input reports the device delivers in answer (33 bytes each).
+std::vector<std::vector<uint8_t>> expected_replies(const std::string& option);
+
+// What the demonstration prints after "...sending request(s) to our device".
+std::string expected_demonstration(const std::string& option);
+
+// Lines of discovery and of the front end.
+std::string search_line(int usage);
+extern const char kFound[];
+extern const char kNotFound[];
+extern const char kSending[];
+extern const char kUsage[];
