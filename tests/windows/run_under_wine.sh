@@ -8,8 +8,9 @@ arch=$1 exe=$2
 
 skip_if_build_skipped "$(dirname "$exe")"
 [ -f "$exe" ] || fail "$exe was not built"
-# Nothing of the simulated system may reach the Windows program.
+# Nothing of the simulated system, or of the test driver, may reach the Windows program.
 if grep -a -q -e QUORVEX_SIM -e 'sim: ' "$exe"; then fail "$exe contains the simulated system"; fi
+if grep -a -q -i -e quorvexhid -e 'quorvex-record' "$exe"; then fail "$exe contains the test driver"; fi
 
 select_loader "$arch"
 use_wine_prefix

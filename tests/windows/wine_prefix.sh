@@ -16,8 +16,11 @@ create)
     # Nothing Wine starts may hold CTest's output pipe open.
     "$WINESERVER" -p </dev/null >/dev/null 2>&1
     started=$(date +%s)
-    "$WINE64" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 ||
-        fail "wineboot failed in a new 64-bit prefix; its output: $(tail -5 "$WINEPREFIX.log")"
+    # The first program run in a new prefix sets it up (wineboot --init) and
+    # waits for that; running wineboot itself would set it up twice over, with
+    # two service managers, and drivers would not install.
+    "$WINE64" cmd /c exit </dev/null >"$WINEPREFIX.log" 2>&1 ||
+        fail "Wine could not set up a new 64-bit prefix; its output: $(tail -5 "$WINEPREFIX.log")"
     echo "64-bit prefix $WINEPREFIX ready in $(($(date +%s) - started)) s"
     ;;
 destroy)

@@ -1,0 +1,389 @@
+// A HID minidriver that presents the quorvex device model to the HID class
+// driver, so that the unmodified Windows program can be tested on Wine's HID
+// stack. It is a test fixture: the program never contains or installs it.
+//
+// One root-enumerated device per collection (Wine's class driver uses only a
+// device's first top-level collection); the hardware ID says which. Every
+// frame the control collection receives and every input report the message
+// collection delivers is appended to C:\quorvex-record.bin for the tests.
+
+// MinGW's intrinsics define these three and its wdm.h defines them again,
+// which C++ refuses; take the intrinsics' versions out.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndComplement
+#include <ddk/wdm.h>
+
+#include "device/quorvex_device.h"
+
+// ---- from hidport.h, as Microsoft documents it (MinGW has no hidport.h, and
+// its hidclass.h gives the minidriver IOCTLs the wrong transfer method) ----
+#define HID_CTL_CODE(id) CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_NEITHER, FILE_ANY_ACCESS)
+#define HID_IN_CTL_CODE(id) CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_IN_DIRECT, FILE_ANY_ACCESS)
+#define HID_OUT_CTL_CODE(id) CTL_CODE(FILE_DEVICE_KEYBOARD, (id), METHOD_OUT_DIRECT, FILE_ANY_ACCESS)
+#define IOCTL_HID_GET_DEVICE_DESCRIPTOR HID_CTL_CODE(0)
+#define IOCTL_HID_GET_REPORT_DESCRIPTOR HID_CTL_CODE(1)
+#define IOCTL_HID_READ_REPORT HID_CTL_CODE(2)
+#define IOCTL_HID_WRITE_REPORT HID_CTL_CODE(3)
+#define IOCTL_HID_GET_STRING HID_CTL_CODE(4)
+#define IOCTL_HID_ACTIVATE_DEVICE HID_CTL_CODE(7)
+#define IOCTL_HID_DEACTIVATE_DEVICE HID_CTL_CODE(8)
+#define IOCTL_HID_GET_DEVICE_ATTRIBUTES HID_CTL_CODE(9)
+#define IOCTL_HID_SET_OUTPUT_REPORT HID_IN_CTL_CODE(101)
+
+struct HID_MINIDRIVER_REGISTRATION {
+    ULONG Revision;
+    PDRIVER_OBJECT DriverObject;
+    PUNICODE_STRING RegistryPath;
+    ULONG DeviceExtensionSize;
+    BOOLEAN DevicesArePolled;
+    UCHAR Reserved[3];
+};
+
+struct HID_DEVICE_EXTENSION {
+    PDEVICE_OBJECT PhysicalDeviceObject;
+    PDEVICE_OBJECT NextDeviceObject;
+    PVOID MiniDeviceExtension;
+};
+
+struct HID_XFER_PACKET {
+    PUCHAR reportBuffer;
+    ULONG reportBufferLen;
+    UCHAR reportId;
+};
+
+#pragma pack(push, 1)
+struct HID_DESCRIPTOR {
+    UCHAR bLength;
+    UCHAR bDescriptorType;
+    USHORT bcdHID;
+    UCHAR bCountry;
+    UCHAR bNumDescriptors;
+    struct {
+        UCHAR bReportType;
+        USHORT wReportLength;
+    } DescriptorList[1];
+};
+#pragma pack(pop)
+
+struct HID_DEVICE_ATTRIBUTES {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+    USHORT Reserved[11];
+};
+
+extern "C" NTSTATUS NTAPI HidRegisterMinidriver(HID_MINIDRIVER_REGISTRATION* registration);
+
+// ---- the driver ---------------------------------------------------------------
+
+namespace {
+
+constexpr UCHAR kHidDescriptorType = 0x21;
+constexpr UCHAR kReportDescriptorType = 0x22;
+
+struct device_state {
+    device_collection collection;
+    bool removed;
+    LIST_ENTRY held;  // read requests waiting for an input report
+};
+
+// The class driver's read thread, the client's writes and Plug and Play run on
+// different threads: everything below is shared between them.
+KSPIN_LOCK g_lock;
+device_state* g_message;  // the message collection, while it is present
+// Answers the message collection has not been asked for yet, oldest first.
+constexpr unsigned kPendingMax = 16;
+uint8_t g_pending[kPendingMax][DEVICE_INPUT_LENGTH];
+unsigned g_pending_first, g_pending_count;
+HANDLE g_record;
+
+device_state* state_of(PDEVICE_OBJECT fdo) {
+    return static_cast<device_state*>(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->MiniDeviceExtension);
+}
+
+PDEVICE_OBJECT next_of(PDEVICE_OBJECT fdo) {
+    return static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->NextDeviceObject;
+}
+
+void copy_bytes(void* to, const void* from, ULONG size) {
+    for (ULONG i = 0; i < size; ++i) static_cast<uint8_t*>(to)[i] = static_cast<const uint8_t*>(from)[i];
+}
+
+// One record: the kind ('W' write, 'S' set output report, 'R' input report
+// delivered), the length, then the report padded to 65 bytes. One append, so
+// the joystick stream pays one small file write per frame.
+void record(char kind, const uint8_t* bytes, ULONG length) {
+    if (g_record == nullptr) return;
+    uint8_t entry[2 + DEVICE_OUTPUT_LENGTH];
+    for (uint8_t& byte : entry) byte = 0;
+    if (length > DEVICE_OUTPUT_LENGTH) length = DEVICE_OUTPUT_LENGTH;
+    entry[0] = static_cast<uint8_t>(kind);
+    entry[1] = static_cast<uint8_t>(length);
+    copy_bytes(entry + 2, bytes, length);
+    IO_STATUS_BLOCK io;
+    ZwWriteFile(g_record, nullptr, nullptr, nullptr, &io, entry, sizeof(entry), nullptr, nullptr);
+}
+
+void open_record() {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"\\??\\C:\\quorvex-record.bin");
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    // Append-only access: each write lands at the current end, so the tests
+    // may empty the file between runs while it stays open here.
+    if (!NT_SUCCESS(ZwCreateFile(&g_record, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &io, nullptr,
+                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_OVERWRITE_IF, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr,
+                                 0)))
+        g_record = nullptr;
+}
+
+NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Completes a held read with an input report (called without the lock held).
+void deliver(PIRP irp, const uint8_t report[DEVICE_INPUT_LENGTH]) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->Parameters.DeviceIoControl.OutputBufferLength < DEVICE_INPUT_LENGTH || irp->UserBuffer == nullptr) {
+        complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return;
+    }
+    copy_bytes(irp->UserBuffer, report, DEVICE_INPUT_LENGTH);
+    record('R', report, DEVICE_INPUT_LENGTH);
+    complete(irp, STATUS_SUCCESS, DEVICE_INPUT_LENGTH);
+}
+
+PIRP take_held(device_state* state) {
+    if (IsListEmpty(&state->held)) return nullptr;
+    return CONTAINING_RECORD(RemoveHeadList(&state->held), IRP, Tail.Overlay.ListEntry);
+}
+
+// The answer to a frame, to the message collection's oldest waiting read, or
+// kept until it asks.
+void answer(const uint8_t reply[DEVICE_INPUT_LENGTH]) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    PIRP irp = g_message != nullptr && !g_message->removed ? take_held(g_message) : nullptr;
+    if (irp == nullptr && g_message != nullptr) {
+        if (g_pending_count == kPendingMax) {  // full: the oldest is lost, as a HID queue loses it
+            g_pending_first = (g_pending_first + 1) % kPendingMax;
+            --g_pending_count;
+        }
+        copy_bytes(g_pending[(g_pending_first + g_pending_count) % kPendingMax], reply, DEVICE_INPUT_LENGTH);
+        ++g_pending_count;
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    if (irp != nullptr) deliver(irp, reply);
+}
+
+NTSTATUS read_report(device_state* state, PIRP irp) {
+    uint8_t report[DEVICE_INPUT_LENGTH];
+    bool ready = false;
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    if (state->removed) {
+        KeReleaseSpinLock(&g_lock, irql);
+        return complete(irp, STATUS_DEVICE_NOT_CONNECTED);
+    }
+    if (state->collection == DEVICE_MESSAGE && g_pending_count > 0) {
+        copy_bytes(report, g_pending[g_pending_first], DEVICE_INPUT_LENGTH);
+        g_pending_first = (g_pending_first + 1) % kPendingMax;
+        --g_pending_count;
+        ready = true;
+    } else {
+        // The class driver keeps a read pending even on the output-only
+        // collection; it waits here until the device goes away.
+        IoMarkIrpPending(irp);
+        InsertTailList(&state->held, &irp->Tail.Overlay.ListEntry);
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    if (!ready) return STATUS_PENDING;
+    deliver(irp, report);
+    return STATUS_SUCCESS;
+}
+
+// Windows passes the packet in Irp->UserBuffer; Wine's class driver passes it
+// in Type3InputBuffer or SystemBuffer, depending on the request.
+HID_XFER_PACKET* packet_of(PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (irp->UserBuffer != nullptr) return static_cast<HID_XFER_PACKET*>(irp->UserBuffer);
+    if (stack->Parameters.DeviceIoControl.Type3InputBuffer != nullptr)
+        return static_cast<HID_XFER_PACKET*>(stack->Parameters.DeviceIoControl.Type3InputBuffer);
+    return static_cast<HID_XFER_PACKET*>(irp->AssociatedIrp.SystemBuffer);
+}
+
+NTSTATUS take_frame(device_state* state, PIRP irp, char kind) {
+    const HID_XFER_PACKET* packet = packet_of(irp);
+    if (packet == nullptr || packet->reportBuffer == nullptr) return complete(irp, STATUS_INVALID_PARAMETER);
+    if (state->collection != DEVICE_CONTROL) return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    record(kind, packet->reportBuffer, packet->reportBufferLen);
+    if (!device_accepts(packet->reportBuffer, packet->reportBufferLen)) return complete(irp, STATUS_INVALID_PARAMETER);
+    uint8_t reply[DEVICE_INPUT_LENGTH];
+    if (device_answer(packet->reportBuffer, reply)) answer(reply);
+    return complete(irp, STATUS_SUCCESS, packet->reportBufferLen);
+}
+
+NTSTATUS copy_out(PIRP irp, const void* data, ULONG size) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (irp->UserBuffer == nullptr || stack->Parameters.DeviceIoControl.OutputBufferLength < size)
+        return complete(irp, STATUS_BUFFER_TOO_SMALL);
+    copy_bytes(irp->UserBuffer, data, size);
+    return complete(irp, STATUS_SUCCESS, size);
+}
+
+NTSTATUS get_string(PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    // The string ID is the low word of the pointer-sized argument. Wine's
+    // class driver asks for 1, 2 and 3 where Windows asks for 14, 15 and 16.
+    ULONG id = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer) & 0xFFFF);
+    if (id >= 1 && id <= 3) id += 13;
+    const char16_t* text = device_string(id);
+    if (text == nullptr) return complete(irp, STATUS_INVALID_PARAMETER);
+    ULONG length = 0;
+    while (text[length] != 0) ++length;
+    return copy_out(irp, text, (length + 1) * sizeof(char16_t));
+}
+
+NTSTATUS NTAPI internal_ioctl(PDEVICE_OBJECT fdo, PIRP irp) {
+    device_state* state = state_of(fdo);
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+        case IOCTL_HID_GET_DEVICE_DESCRIPTOR: {
+            HID_DESCRIPTOR descriptor = {};
+            descriptor.bLength = sizeof(descriptor);
+            descriptor.bDescriptorType = kHidDescriptorType;
+            descriptor.bcdHID = 0x0111;
+            descriptor.bNumDescriptors = 1;
+            descriptor.DescriptorList[0].bReportType = kReportDescriptorType;
+            descriptor.DescriptorList[0].wReportLength = device_report_descriptor(state->collection).size;
+            return copy_out(irp, &descriptor, sizeof(descriptor));
+        }
+        case IOCTL_HID_GET_REPORT_DESCRIPTOR: {
+            const device_descriptor report = device_report_descriptor(state->collection);
+            return copy_out(irp, report.bytes, report.size);
+        }
+        case IOCTL_HID_GET_DEVICE_ATTRIBUTES: {
+            HID_DEVICE_ATTRIBUTES attributes = {};
+            attributes.Size = sizeof(attributes);
+            attributes.VendorID = DEVICE_VENDOR_ID;
+            attributes.ProductID = DEVICE_PRODUCT_ID;
+            attributes.VersionNumber = DEVICE_VERSION;
+            return copy_out(irp, &attributes, sizeof(attributes));
+        }
+        case IOCTL_HID_GET_STRING: return get_string(irp);
+        case IOCTL_HID_READ_REPORT: return read_report(state, irp);
+        case IOCTL_HID_WRITE_REPORT: return take_frame(state, irp, 'W');
+        case IOCTL_HID_SET_OUTPUT_REPORT: return take_frame(state, irp, 'S');
+        case IOCTL_HID_ACTIVATE_DEVICE:
+        case IOCTL_HID_DEACTIVATE_DEVICE: return complete(irp, STATUS_SUCCESS);
+        default: return complete(irp, STATUS_NOT_SUPPORTED);
+    }
+}
+
+// Gone: every held read ends, and answers have nowhere to go.
+void remove(device_state* state) {
+    LIST_ENTRY done;
+    InitializeListHead(&done);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    state->removed = true;
+    if (g_message == state) {
+        g_message = nullptr;
+        g_pending_count = 0;
+    }
+    while (!IsListEmpty(&state->held)) InsertTailList(&done, RemoveHeadList(&state->held));
+    KeReleaseSpinLock(&g_lock, irql);
+    while (!IsListEmpty(&done))
+        complete(CONTAINING_RECORD(RemoveHeadList(&done), IRP, Tail.Overlay.ListEntry), STATUS_DEVICE_NOT_CONNECTED);
+}
+
+NTSTATUS NTAPI pnp(PDEVICE_OBJECT fdo, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->MinorFunction) {
+        case IRP_MN_SURPRISE_REMOVAL:
+        case IRP_MN_REMOVE_DEVICE:
+            remove(state_of(fdo));
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            break;
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+        case IRP_MN_QUERY_STOP_DEVICE:
+        case IRP_MN_CANCEL_STOP_DEVICE:
+        case IRP_MN_STOP_DEVICE:
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            break;
+        default:
+            break;
+    }
+    // The root bus below finishes every Plug and Play request.
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(next_of(fdo), irp);
+}
+
+NTSTATUS NTAPI power(PDEVICE_OBJECT fdo, PIRP irp) {
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(next_of(fdo), irp);
+}
+
+// Which collection a device presents, from the hardware ID it was installed with.
+device_collection collection_of(PDEVICE_OBJECT pdo) {
+    WCHAR ids[256];
+    ULONG size = 0;
+    if (!NT_SUCCESS(IoGetDeviceProperty(pdo, DevicePropertyHardwareID, sizeof(ids) - sizeof(WCHAR), ids, &size)))
+        return DEVICE_CONTROL;
+    ids[size / sizeof(WCHAR)] = 0;
+    for (ULONG i = 0; i + 4 < size / sizeof(WCHAR); ++i) {
+        if ((ids[i] | 0x20) == 'c' && (ids[i + 1] | 0x20) == 'o' && (ids[i + 2] | 0x20) == 'l' && ids[i + 3] == '0' &&
+            ids[i + 4] == '2')
+            return DEVICE_MESSAGE;
+    }
+    return DEVICE_CONTROL;
+}
+
+NTSTATUS NTAPI add_device(PDRIVER_OBJECT, PDEVICE_OBJECT fdo) {
+    device_state* state = state_of(fdo);
+    state->collection = collection_of(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->PhysicalDeviceObject);
+    state->removed = false;
+    InitializeListHead(&state->held);
+    if (state->collection == DEVICE_MESSAGE) {
+        KIRQL irql;
+        KeAcquireSpinLock(&g_lock, &irql);
+        g_message = state;
+        g_pending_count = 0;
+        KeReleaseSpinLock(&g_lock, irql);
+    }
+    return STATUS_SUCCESS;
+}
+
+void NTAPI unload(PDRIVER_OBJECT) {
+    if (g_record != nullptr) ZwClose(g_record);
+    g_record = nullptr;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
+    KeInitializeSpinLock(&g_lock);
+    open_record();
+    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = internal_ioctl;
+    driver->MajorFunction[IRP_MJ_PNP] = pnp;
+    driver->MajorFunction[IRP_MJ_POWER] = power;
+    driver->DriverExtension->AddDevice = add_device;
+    driver->DriverUnload = unload;
+
+    HID_MINIDRIVER_REGISTRATION registration = {};
+    registration.Revision = 1;  // HID_REVISION
+    registration.DriverObject = driver;
+    registration.RegistryPath = registry_path;
+    registration.DeviceExtensionSize = sizeof(device_state);
+    registration.DevicesArePolled = FALSE;
+    return HidRegisterMinidriver(&registration);
+}

@@ -1,0 +1,209 @@
+// End to end: the unmodified Windows program on Wine's HID stack (setupapi,
+// hid.dll, hidclass.sys), finding and driving the quorvex device that our own
+// minidriver presents. e2e.sh starts this with the environment below, in the
+// shared prefix where the e2e_device fixture installed the device.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/child_process.h"
+#include "tests/expectations.h"
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? "" : value;
+}
+
+// The loader for the program under test, the folder of the Windows programs
+// of that architecture, and the device tool, always run by the 64-bit loader.
+const std::string kLoader = env("QUORVEX_E2E_LOADER");
+const std::string kPrograms = env("QUORVEX_E2E_PROGRAMS");
+const std::string kWine64 = "/usr/lib/wine/wine64";
+const std::string kDevices = env("WINEPREFIX") + "/drive_c/quorvex/quorvex_devices.exe";
+// Where the minidriver appends what it receives and delivers.
+const std::string kRecord = env("WINEPREFIX") + "/drive_c/quorvex-record.bin";
+
+std::string crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+// What discovery prints under Wine, whose share modes let the second search
+// reopen the control collection and pass over it without a line.
+std::string prologue() { return search_line(1) + kFound + search_line(2) + kFound + kSending; }
+
+struct recorded {
+    std::vector<expected_frame> frames;        // received by write or set-output-report
+    std::vector<std::vector<uint8_t>> replies;  // input reports delivered
+};
+
+// The record: a kind byte ('W', 'S' or 'R'), a length byte, 65 bytes.
+recorded read_record() {
+    const std::string bytes = read_file(kRecord);
+    recorded r;
+    for (size_t at = 0; at + 67 <= bytes.size(); at += 67) {
+        const auto* entry = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+        std::vector<uint8_t> report(entry + 2, entry + 2 + entry[1]);
+        if (entry[0] == 'R') r.replies.push_back(report);
+        else r.frames.push_back({static_cast<char>(entry[0]), report});
+    }
+    return r;
+}
+
+size_t frames_recorded() { return read_file(kRecord).size() / 67; }
+
+void reset_record() { std::ofstream(kRecord, std::ios::trunc); }
+
+child_process start(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {kLoader, kPrograms + "/" + program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_child(argv);
+}
+
+child_result run(const std::string& program, const std::vector<std::string>& args) {
+    child_process child = start(program, args);
+    return finish_child(child, 60000);
+}
+
+// Adds or removes collections through Plug and Play; the tool returns once
+// their interfaces have appeared or gone.
+void devices(const std::string& command, const std::string& which) {
+    std::vector<std::string> argv = {kWine64, kDevices, command};
+    if (command == "install") argv.push_back("C:\\quorvex\\quorvexhid.inf");
+    argv.push_back(which);
+    child_process child = start_child(argv);
+    const child_result done = finish_child(child, 30000);
+    ASSERT_EQ(done.status, 0) << command << " " << which << ": " << done.out << done.err;
+}
+
+// Each test leaves the device as the fixture made it, whatever it asserts.
+struct reinstall_afterwards {
+    std::string which;
+    ~reinstall_afterwards() { devices("install", which); }
+};
+
+bool wait_until(int timeout_ms, const std::function<bool()>& done) {
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+        if (done()) return true;
+        usleep(10000);
+    }
+    return done();
+}
+
+// A Windows program that crashed says so on standard error.
+void expect_no_crash(const child_result& result) {
+    EXPECT_FALSE(result.timed_out) << "not stoppable";
+    EXPECT_EQ(result.err.find("nhandled exception"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("page fault"), std::string::npos) << result.err;
+}
+
+void expect_whole_run(const std::string& option) {
+    reset_record();
+    const child_result result = run("testquorvex.exe", {option});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, crlf(prologue() + expected_demonstration(option)));
+    EXPECT_EQ(result.err, "");
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames, expected_frames(option));
+    EXPECT_EQ(r.replies, expected_replies(option));
+}
+
+}  // namespace
+
+TEST(EndToEnd, multitouch) { expect_whole_run("/multitouch"); }
+TEST(EndToEnd, mouse) { expect_whole_run("/mouse"); }
+TEST(EndToEnd, digitizer) { expect_whole_run("/digitizer"); }
+TEST(EndToEnd, keyboard) { expect_whole_run("/keyboard"); }
+TEST(EndToEnd, message) { expect_whole_run("/message"); }
+
+// Stopped from outside, as a tester stops it, after at least 100 frames:
+// every line it printed is in the redirected output, and every frame is the
+// stream's, value-7 words from the generator included.
+TEST(EndToEnd, joystick) {
+    reset_record();
+    child_process child = start("testquorvex.exe", {"/joystick"});
+    ASSERT_TRUE(wait_until(20000, [] { return frames_recorded() >= 10; })) << "the stream did not start";
+    const auto from = std::chrono::steady_clock::now();
+    const bool streamed = wait_until(20000, [] { return frames_recorded() >= 110; });
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+    kill(child.pid, SIGINT);
+    const child_result result = finish_child(child, 10000);
+    ASSERT_TRUE(streamed) << "fewer than 110 frames in 20 s";
+    printf("joystick stream through Wine's HID stack: %.1f frames a second (its pauses allow 100)\n", 100 / seconds);
+
+    expect_no_crash(result);
+    EXPECT_EQ(result.out, crlf(prologue() + expected_demonstration("/joystick")));
+    const recorded r = read_record();
+    EXPECT_GE(r.frames.size(), 110u);
+    EXPECT_EQ(r.frames, expected_frames("/joystick", r.frames.size()));
+}
+
+// Only the control collection: the second search fails, and the run with it.
+TEST(EndToEnd, control_only) {
+    reinstall_afterwards guard{"message"};
+    devices("remove", "message");
+    reset_record();
+    const child_result result = run("testquorvex.exe", {"/mouse"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, crlf(search_line(1) + kFound + search_line(2) + kNotFound));
+    EXPECT_TRUE(read_record().frames.empty());
+}
+
+// Unplugged while it streams: it goes on printing its failure line with the
+// error Wine gives, stays stoppable, and does not crash.
+TEST(EndToEnd, removed_while_streaming) {
+    reinstall_afterwards guard{"both"};
+    reset_record();
+    child_process child = start("testquorvex.exe", {"/joystick"});
+    const bool streamed = wait_until(20000, [] { return frames_recorded() >= 20; });
+    if (streamed) devices("remove", "both");
+    const std::string failure = "failed WriteFile ";
+    const bool failing = wait_until(10000, [&] {
+        const std::string out = read_file(child.out_path);
+        size_t count = 0;
+        for (size_t at = out.find(failure); at != std::string::npos; at = out.find(failure, at + 1)) ++count;
+        return count >= 3;
+    });
+    kill(child.pid, SIGINT);
+    const child_result result = finish_child(child, 10000);
+    ASSERT_TRUE(streamed) << "the stream did not start";
+    ASSERT_TRUE(failing) << "no failure lines after the removal:\n" << result.out;
+    expect_no_crash(result);
+
+    const std::string head = crlf(prologue() + expected_demonstration("/joystick"));
+    ASSERT_EQ(result.out.substr(0, head.size()), head);
+    // Nothing but failure lines after the removal, all with the same error.
+    const std::string tail = result.out.substr(head.size());
+    const std::string first = tail.substr(0, tail.find("\r\n") + 2);
+    EXPECT_EQ(first.rfind(failure, 0), 0u) << first;
+    EXPECT_NE(first, failure + "0\r\n");
+    size_t lines = 0;
+    for (size_t at = 0; at < tail.size(); at += first.size(), ++lines) EXPECT_EQ(tail.substr(at, first.size()), first);
+    printf("after the removal: %zu x \"%s\"\n", lines, first.substr(0, first.size() - 2).c_str());
+    // What reached the device before it went is the stream's beginning.
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames, expected_frames("/joystick", r.frames.size()));
+}
+
+// Wine's HID stack and the simulated system agree on what the client relies
+// on, the device's records and collections among it.
+TEST(EndToEnd, conformance) {
+    const child_result result = run("quorvex_conformance.exe", {});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "all behaviours as expected, the quorvex device's among them\r\n");
+}
