@@ -42,6 +42,10 @@ select_loader() {
     fi
 }
 
+require_wine_prefix() {
+    [ -d "$WINEPREFIX/drive_c/windows/system32" ] || fail "no Wine prefix at $WINEPREFIX: see the wine_prefix check"
+}
+
 # Every Wine check shares one 64-bit prefix, made by the wine_prefix fixture.
 use_wine_prefix() {
     : "${WINEPREFIX:?the Wine checks run in the prefix CTest gives them}"

@@ -129,6 +129,15 @@ void deliver_input(int device, const input_report& report) {
     }
 }
 
+// Counts the call; true when the scenario makes this one fail.
+bool injected(const std::string& op) {
+    const int call = ++sys().calls[op];
+    for (const sim_fault& fault : sys().scenario.faults) {
+        if (fault.op == op && (fault.call == 0 || fault.call == call)) return true;
+    }
+    return false;
+}
+
 void report_at_exit() {
     const sim_in_use usage = sim_usage();
     fprintf(stderr, "sim: exit: %s\n", usage.none() ? "nothing left open" : ("left open: " + sim_describe(usage)).c_str());
@@ -152,14 +161,6 @@ DWORD GetLastError() { return t_last_error; }
 
 void trace(const std::string& line) {
     if (sys().trace) fprintf(stderr, "sim: %s\n", line.c_str());
-}
-
-bool injected(const std::string& op) {
-    const int call = ++sys().calls[op];
-    for (const sim_fault& fault : sys().scenario.faults) {
-        if (fault.op == op && (fault.call == 0 || fault.call == call)) return true;
-    }
-    return false;
 }
 
 bool maybe_inject(const std::string& op) {

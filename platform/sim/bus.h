@@ -96,8 +96,6 @@ void trace(const std::string& line);
 // Counts the call and, when the scenario makes this one fail, sets the error
 // that failure gives and says so.
 bool maybe_inject(const std::string& op);
-// Counts the call; true when the scenario makes it fail.
-bool injected(const std::string& op);
 uintptr_t new_object();
 open_file* find_file(HANDLE handle);
 device_set* find_set(HDEVINFO set);

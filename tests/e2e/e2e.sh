@@ -15,7 +15,7 @@ case ${1:-} in
 device)
     require_wine64
     skip_if_build_skipped "$QUORVEX_BUILD/mingw-x86_64"
-    [ -d "$WINEPREFIX/drive_c/windows/system32" ] || fail "no Wine prefix at $WINEPREFIX: see the wine_prefix check"
+    require_wine_prefix
     mkdir -p "$WINEPREFIX/drive_c/quorvex"
     rm -f "$installed"
     cp "$driver/quorvexhid.sys" "$driver/quorvexhid.inf" "$driver/quorvex_devices.exe" "$WINEPREFIX/drive_c/quorvex/" ||

@@ -14,7 +14,7 @@ if grep -a -q -i -e quorvexhid -e 'quorvex-record' "$exe"; then fail "$exe conta
 
 select_loader "$arch"
 use_wine_prefix
-[ -d "$WINEPREFIX/drive_c/windows/system32" ] || fail "no Wine prefix at $WINEPREFIX: see the wine_prefix check"
+require_wine_prefix
 
 usage=$'Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\r\n'
 
