@@ -55,3 +55,20 @@ TEST(Joystick, RefusedWritesDoNotStopTheStream) {
     const std::vector<expected_frame> all = expected_frames("/joystick", 5);
     EXPECT_EQ(frames_received(), (std::vector<expected_frame>{all[0], all[2], all[4]}));
 }
+
+// Unplugged mid-stream, as Windows reports it: every frame after fails with
+// ERROR_DEVICE_NOT_CONNECTED, the stream goes on and stays stoppable, and
+// nothing is held beyond the connection that process exit gives back.
+TEST(Joystick, AnUnpluggedDeviceFailsEveryFrameAndTheStreamStaysStoppable) {
+    const run_result run = run_here("clock=virtual,unplug-after=3,interrupt-after=10", {"/joystick"});
+    EXPECT_TRUE(run.interrupted);
+    std::string failures;
+    for (int i = 0; i < 7; ++i) failures += "failed WriteFile 1167\n";
+    EXPECT_EQ(run.out, connected_prologue() + "Sending joystick report\n" + failures);
+    EXPECT_EQ(frames_received(), expected_frames("/joystick", 3));
+    EXPECT_EQ(sim_calls("WriteFile"), 10);
+    const sim_in_use usage = sim_usage();
+    EXPECT_EQ(usage.handles, 2);
+    EXPECT_EQ(usage.heap_blocks, 1);
+    EXPECT_EQ(usage.sets + usage.preparsed, 0);
+}

@@ -59,7 +59,7 @@ TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof(data) + 4;
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));  // Windows' error; Wine gives 87
     data.cbSize = sizeof(data);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
 
@@ -124,6 +124,10 @@ TEST(SimulatedSystem, ShareModesAreEnforcedBothWays) {
                                 OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
+    // An open without access takes no part in sharing, either way round.
+    HANDLE bare = CreateFileA(control.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(bare, INVALID_HANDLE_VALUE);
+    CloseHandle(bare);
     CloseHandle(first);
     // Closed: the next open succeeds.
     HANDLE again = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -166,4 +170,55 @@ TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(HidD_SetOutputReport(c, frame, 65));
     CloseHandle(c);
+}
+
+TEST(SimulatedSystem, CollectionsTheSystemHoldsOpenOnlyWithoutAccess) {
+    configure("locked=1,busy=1,others=0");
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    const DWORD errors[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION};
+    for (DWORD index : {0u, 1u}) {
+        const std::string path = path_at(index);
+        EXPECT_EQ(CreateFileA(path.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), errors[index]) << path;
+        HANDLE bare = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(bare, INVALID_HANDLE_VALUE) << path;
+        HIDD_ATTRIBUTES attributes = {};
+        attributes.Size = sizeof(attributes);
+        EXPECT_TRUE(HidD_GetAttributes(bare, &attributes));
+        EXPECT_NE(attributes.VendorID, 0);
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        HIDP_CAPS caps = {};
+        ASSERT_TRUE(HidD_GetPreparsedData(bare, &preparsed));
+        EXPECT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
+        HidD_FreePreparsedData(preparsed);
+        CloseHandle(bare);
+    }
+    EXPECT_TRUE(sim_usage().none());
+}
+
+TEST(SimulatedSystem, AnUnpluggedDeviceFailsEveryTransferWithDeviceNotConnected) {
+    configure("others=0,unplug-after=1");
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    HANDLE c = CreateFileA(path_at(0).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE m = CreateFileA(path_at(1).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    uint8_t frame[65] = {0x40, 0x21, 0x10, 'h', 'i'};
+    DWORD count = 0;
+    EXPECT_TRUE(WriteFile(c, frame, 65, &count, nullptr));  // the one frame it takes; its answer never comes
+    EXPECT_FALSE(WriteFile(c, frame, 65, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_FALSE(HidD_SetOutputReport(c, frame, 65));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    uint8_t input[33];
+    EXPECT_FALSE(ReadFile(m, input, 33, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    // Gone from the present interfaces too.
+    GUID guid;
+    HDEVINFO set = hid_set(&guid);
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
+    SetupDiDestroyDeviceInfoList(set);
+    CloseHandle(c);
+    CloseHandle(m);
 }

@@ -49,6 +49,9 @@ void lay_out_bus(const sim_scenario& s) {
     for (int i = 0; i < s.locked; ++i)
         bus.push_back(collection(hid_path("vid_045e&pid_00db&mi_00", "&col01", n++), role::locked, 0x045E, 0x00DB,
                                  0x0001, 0x0006));
+    for (int i = 0; i < s.busy; ++i)
+        bus.push_back(collection(hid_path("vid_04f3&pid_2a1c", "&col02", n++), role::busy, 0x04F3, 0x2A1C, 0x000D,
+                                 0x0004));
     for (int i = 0; i < s.others; ++i)
         bus.push_back(collection(hid_path("vid_046d&pid_c52b&mi_02", "&col02", n++), role::other, 0x046D, 0xC52B,
                                  0xFF00, 0x0001));
@@ -105,9 +108,12 @@ void lay_out_bus(const sim_scenario& s) {
     }
 }
 
-// Other processes' opens of the first quorvex device's collections.
+// Other processes' opens of the first quorvex device's collections, and the
+// system's own of the pen and touch collections, which share nothing.
 void hold_collections(const sim_scenario& s) {
     sys().others.clear();
+    for (size_t i = 0; i < sys().bus.size(); ++i)
+        if (sys().bus[i].kind == role::busy) sys().others.push_back({i, GENERIC_READ | GENERIC_WRITE, 0});
     for (const sim_holder& holder : s.holders) {
         const role kind = holder.collection == "control" ? role::control : role::message;
         for (size_t i = 0; i < sys().bus.size(); ++i) {
@@ -127,6 +133,15 @@ void deliver_input(int device, const input_report& report) {
         if (file.input.size() >= file.input_buffers) file.input.pop_front();  // the oldest is lost
         file.input.push_back(report);
     }
+}
+
+// Pulled out of its port: its interfaces leave the present set, nothing
+// opens its paths, and every transfer on a handle still open fails as
+// Windows fails it.
+void unplug(int device) {
+    trace("the quorvex device is unplugged");
+    for (bus_interface& iface : sys().bus)
+        if (iface.device == device) iface.present = false;
 }
 
 // Counts the call; true when the scenario makes this one fail.
@@ -214,6 +229,7 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     const bus_interface& iface = sys().bus[file->iface];
     const char* collection = collection_name(iface);
     if (maybe_inject(op)) return refuse(op, collection, GetLastError());
+    if (!iface.present) return refuse(op, collection, ERROR_DEVICE_NOT_CONNECTED);
     if (buffer == nullptr) return refuse(op, collection, ERROR_INVALID_USER_BUFFER);
     if ((file->access & GENERIC_WRITE) == 0) return refuse(op, collection, ERROR_ACCESS_DENIED);
     if (iface.kind != role::control) return refuse(op, collection, ERROR_INVALID_FUNCTION);
@@ -228,8 +244,10 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     trace(std::string(op) + " " + collection + " " + std::to_string(length) + " bytes: " + hex_bytes(frame, length) +
           (decoded.empty() ? "" : " | " + decoded));
 
+    if (++sys().frames == sys().scenario.unplug_after) unplug(iface.device);
+
     input_report reply = {};
-    if (!device_answer(frame, reply.data()) || !sys().scenario.answer) return succeed_with(TRUE);
+    if (!device_answer(frame, reply.data()) || !sys().scenario.answer || !iface.present) return succeed_with(TRUE);
     if (sys().scenario.custom_reply) {
         reply.fill(0);
         reply[0] = DEVICE_MESSAGE_REPORT_ID;
@@ -253,6 +271,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     s.calls.clear();
     s.events.clear();
     s.sleeps = 0;
+    s.frames = 0;
     s.scenario = scenario;
     lay_out_bus(scenario);
     hold_collections(scenario);

@@ -16,7 +16,7 @@
 #include "platform/sim/sim.h"
 #include "platform/sim/winapi.h"
 
-enum class role { locked, other, control, message };
+enum class role { locked, busy, other, control, message };
 
 // One HID interface on the bus: a collection of some device.
 struct bus_interface {
@@ -66,6 +66,7 @@ struct system_state {
     std::vector<sim_event> events;
     uintptr_t next_object = 0x100;
     int sleeps = 0;
+    int frames = 0;  // output reports the device has taken
     bool trace = false;
     void (*interrupt)() = nullptr;
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+bool transfers(DWORD access) { return (access & (GENERIC_READ | GENERIC_WRITE)) != 0; }
+
 // Whether an open with this share mode lets another open have this access.
 bool shares(DWORD share_mode, DWORD access) {
     if ((access & GENERIC_READ) && !(share_mode & FILE_SHARE_READ)) return false;
@@ -56,12 +58,16 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                                [&](const bus_interface& iface) { return iface.path == path; });
         // An unplugged device's interface has no device behind its path.
         if (it == sys().bus.end() || !it->present) error = ERROR_FILE_NOT_FOUND;
-        else if (it->kind == role::locked) error = ERROR_ACCESS_DENIED;  // the system holds its keyboards and mice
+        // The system holds its keyboards and mice for itself, but grants an
+        // open without access, through which their identity can be read.
+        else if (it->kind == role::locked && transfers(access)) error = ERROR_ACCESS_DENIED;
         else index = static_cast<size_t>(it - sys().bus.begin());
     }
     // Each open must allow what every other open of the collection asks for,
     // both ways round, whether the other is the client's or another process's.
+    // An open without read or write access takes no part in sharing.
     auto conflicts = [&](DWORD their_access, DWORD their_share) {
+        if (!transfers(access) || !transfers(their_access)) return false;
         return !shares(their_share, access) || !shares(share, their_access);
     };
     if (error == ERROR_SUCCESS) {
@@ -105,6 +111,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     const char* collection = collection_name(iface);
     if (maybe_inject("ReadFile")) return refuse("ReadFile", collection, GetLastError());
     if ((file->access & GENERIC_READ) == 0) return refuse("ReadFile", collection, ERROR_ACCESS_DENIED);
+    if (!iface.present) return refuse("ReadFile", collection, ERROR_DEVICE_NOT_CONNECTED);
     if (iface.kind != role::message) return refuse("ReadFile", collection, ERROR_INVALID_FUNCTION);
     if (buffer == nullptr || length < DEVICE_INPUT_LENGTH) return refuse("ReadFile", collection, ERROR_INVALID_USER_BUFFER);
 

@@ -88,7 +88,8 @@ bool parse_item(const std::string& item, sim_scenario* s) {
     };
     const counted counts[] = {
         {"quorvex", &s->quorvex, 4},          {"others", &s->others, 64},
-        {"locked", &s->locked, 64},           {"foreign", &s->foreign, 8},
+        {"locked", &s->locked, 64},           {"busy", &s->busy, 64},
+        {"foreign", &s->foreign, 8},          {"unplug-after", &s->unplug_after, 1000000},
         {"badcaps", &s->badcaps, 8},          {"emptypath", &s->emptypath, 8},
         {"longpath", &s->longpath, 8},        {"shortsize", &s->shortsize, 8},
         {"absent", &s->absent, 8},            {"othervendor", &s->othervendor, 8},

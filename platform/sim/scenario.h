@@ -22,6 +22,7 @@ struct sim_scenario {
     int quorvex = 1;              // how many quorvex devices are plugged in
     int others = 2;               // openable HID interfaces of other makers
     int locked = 0;               // interfaces the process may not open
+    int busy = 0;                 // other makers' collections the system holds, sharing nothing
     int foreign = 0;              // quorvex vendor ID, another product ID
     int badcaps = 0;              // quorvex IDs, but whose capabilities cannot be read
     int emptypath = 0;            // interfaces with an empty device path
@@ -39,6 +40,7 @@ struct sim_scenario {
     int reply_length = 33;        // how many bytes a read of a message report returns
     bool virtual_clock = false;
     int interrupt_after = 0;      // 0: never
+    int unplug_after = 0;         // the device is unplugged after taking this many frames; 0: never
 };
 
 // Parses the comma-separated items; false with the offending item named.

@@ -30,7 +30,8 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* 
     device_set* set = find_set(handle);
     if (set == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     if (data == nullptr || guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
-    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    // Windows' own error here; Wine's differs (see the conformance probe's table).
+    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail_with(ERROR_INVALID_USER_BUFFER, FALSE);
     // Only interfaces of the class asked for are listed; the set holds HID ones.
     if (std::memcmp(guid, &kHidGuid, sizeof(GUID)) != 0) return fail_with(ERROR_NO_MORE_ITEMS, FALSE);
     if (index >= set->members.size()) return fail_with(ERROR_NO_MORE_ITEMS, FALSE);

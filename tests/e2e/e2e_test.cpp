@@ -205,5 +205,5 @@ TEST(EndToEnd, removed_while_streaming) {
 TEST(EndToEnd, conformance) {
     const child_result result = run("quorvex_conformance.exe", {});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "all behaviours as expected, the quorvex device's among them\r\n");
+    EXPECT_EQ(result.out, "all behaviours as expected of Wine, the quorvex device's among them\r\n");
 }

@@ -48,7 +48,7 @@ check 3 "$not_found" /message extra words
 
 # Wine's HID stack and the simulated system must agree on what the client relies on.
 target=$(dirname "$exe")/quorvex_conformance.exe
-check 0 $'all behaviours as expected\r\n'
+check 0 $'all behaviours as expected of Wine\r\n'
 
 [ $failures -eq 0 ] || fail "$failures check(s) failed for $exe"
 echo "$exe under $LOADER: usage, /MOUSE, /mouse and /message behave as on Windows; Wine agrees with the simulated system"
