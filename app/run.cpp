@@ -8,23 +8,44 @@
 #include "reports/message.h"
 #include "reports/mouse.h"
 #include "reports/multitouch.h"
+#include "testquorvex_version.h"
 
 namespace {
-struct mode_entry {
+struct option_entry {
     const char* option;
     uint8_t mode;
+    const char* help;  // for /?: the demonstrations are in the usage line already
 };
 
-constexpr mode_entry kModes[] = {
-    {"/multitouch", QUORVEX_REPORT_MULTITOUCH}, {"/mouse", QUORVEX_REPORT_MOUSE},
-    {"/digitizer", QUORVEX_REPORT_DIGITIZER},   {"/joystick", QUORVEX_REPORT_JOYSTICK},
-    {"/keyboard", QUORVEX_REPORT_KEYBOARD},     {"/message", QUORVEX_REPORT_MESSAGE},
+constexpr option_entry kOptions[] = {
+    {"/multitouch", QUORVEX_REPORT_MULTITOUCH, nullptr},
+    {"/mouse", QUORVEX_REPORT_MOUSE, nullptr},
+    {"/digitizer", QUORVEX_REPORT_DIGITIZER, nullptr},
+    {"/joystick", QUORVEX_REPORT_JOYSTICK, nullptr},
+    {"/keyboard", QUORVEX_REPORT_KEYBOARD, nullptr},
+    {"/message", QUORVEX_REPORT_MESSAGE, nullptr},
+    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device"},
+    {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused"},
+    {"/?", QUORVEX_MODE_HELP, nullptr},
+    {"/help", QUORVEX_MODE_HELP, nullptr},
 };
+
+constexpr char kUsageLine[] =
+    "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
+
+void print_help() {
+    printf("testquorvex %s, test client for the quorvex virtual HID device\n", TESTQUORVEX_VERSION);
+    printf("%s", kUsageLine);
+    for (const option_entry& entry : kOptions)
+        if (entry.help != nullptr) printf("       testquorvex %-5s  %s\n", entry.option, entry.help);
+}
+
+bool is_demonstration(uint8_t mode) { return mode < QUORVEX_MODE_LIST; }
 }  // namespace
 
 uint8_t mode_from_options(int argc, const char* const* argv) {
     if (argc < 2 || argv[1] == nullptr) return 0;
-    for (const mode_entry& entry : kModes) {
+    for (const option_entry& entry : kOptions) {
         if (std::strcmp(argv[1], entry.option) == 0) return entry.mode;
     }
     return 0;
@@ -42,6 +63,23 @@ void run_demonstration(quorvex_client* client, uint8_t mode) {
     }
 }
 
+int run_all(quorvex_client* client) {
+    for (const option_entry& entry : kOptions) {
+        // The joystick stream never ends; it stays on its own.
+        if (!is_demonstration(entry.mode) || entry.mode == QUORVEX_REPORT_JOYSTICK) continue;
+        // Each demonstration sends exactly its own mode's frames, not the
+        // tail of the one before.
+        std::memset(client->control_report, 0, sizeof(client->control_report));
+        run_demonstration(client, entry.mode);
+    }
+    const bool read_back = client->messages_read > 0;
+    // The received message is printed without a line feed of its own.
+    if (read_back) printf("\n");
+    printf("All: %d reports sent, %d refused; vendor message %s\n", client->reports_sent, client->reports_refused,
+           read_back ? "read back" : "not read back");
+    return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+}
+
 int testquorvex_main(int argc, const char* const* argv) {
     // Every line must reach a redirected stdout when it is printed: a joystick
     // run only ends by being stopped, and a message run may wait for ever.
@@ -50,9 +88,14 @@ int testquorvex_main(int argc, const char* const* argv) {
 
     const uint8_t mode = mode_from_options(argc, argv);
     if (mode == 0) {
-        printf("Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n");
+        printf("%s", kUsageLine);
         return EXIT_USAGE;
     }
+    if (mode == QUORVEX_MODE_HELP) {
+        print_help();
+        return EXIT_DEMONSTRATED;
+    }
+    if (mode == QUORVEX_MODE_LIST) return ListInterfaces() ? EXIT_DEMONSTRATED : EXIT_NO_DEVICE;
 
     quorvex_client* client = quorvex_new_client();
     if (client == nullptr) return EXIT_NO_MEMORY;
@@ -63,9 +106,11 @@ int testquorvex_main(int argc, const char* const* argv) {
     }
 
     printf("...sending request(s) to our device\n");
-    run_demonstration(client, mode);
+    int status = EXIT_DEMONSTRATED;
+    if (mode == QUORVEX_MODE_ALL) status = run_all(client);
+    else run_demonstration(client, mode);
 
     quorvex_disconnect(client);
     quorvex_free_client(client);
-    return EXIT_DEMONSTRATED;
+    return status;
 }

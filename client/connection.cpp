@@ -55,16 +55,20 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
 
 int quorvex_write_control_report(quorvex_client* client) {
     DWORD written = 0;
+    ++client->reports_sent;
     if (!WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr)) {
         printf("failed WriteFile %d\n", static_cast<int>(GetLastError()));
+        ++client->reports_refused;
         return 0;
     }
     return 1;
 }
 
 int quorvex_set_control_report(quorvex_client* client) {
+    ++client->reports_sent;
     if (!HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE)) {
         printf("failed HidD_SetOutputReport %d\n", static_cast<int>(GetLastError()));
+        ++client->reports_refused;
         return 0;
     }
     return 1;

@@ -6,35 +6,47 @@
 
 #include "client/quorvex_client.h"
 
-bool IsOurDevice(HANDLE device, uint16_t usage) {
+hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen) {
+    std::memset(seen, 0, sizeof(*seen));
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(device, &preparsed)) {
-        printf("Error: HidD_GetPreparsedData failed \n");
-        return false;
-    }
+    if (!HidD_GetPreparsedData(device, &preparsed)) return hid_verdict::no_preparsed;
 
-    bool ours = false;
-    HIDD_ATTRIBUTES attributes;
-    std::memset(&attributes, 0, sizeof(attributes));
-    attributes.Size = static_cast<ULONG>(sizeof(attributes));
-    HIDP_CAPS caps;
-    std::memset(&caps, 0, sizeof(caps));
-    if (!HidD_GetAttributes(device, &attributes)) {
-        printf("Error: HidD_GetAttributes failed \n");
-    } else if (attributes.VendorID != QUORVEX_VENDOR_ID || attributes.ProductID != QUORVEX_PRODUCT_ID) {
-        // another maker's device: passed over without a word
-    } else if (HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS) {
-        printf("Error: HidP_GetCaps failed \n");
-    } else if (caps.UsagePage == QUORVEX_USAGE_PAGE && caps.Usage == usage) {
-        printf("Success: Found my device.. \n");
-        ours = true;
+    hid_verdict verdict = hid_verdict::other_device;
+    seen->attributes.Size = static_cast<ULONG>(sizeof(seen->attributes));
+    const bool attributes = HidD_GetAttributes(device, &seen->attributes) != FALSE;
+    const bool our_ids = attributes && seen->attributes.VendorID == QUORVEX_VENDOR_ID &&
+                         seen->attributes.ProductID == QUORVEX_PRODUCT_ID;
+    if (!attributes) {
+        verdict = hid_verdict::no_attributes;
+    } else if (our_ids || caps_of_others) {
+        seen->caps_read = HidP_GetCaps(preparsed, &seen->caps) == HIDP_STATUS_SUCCESS;
+        const bool our_usage = seen->caps.UsagePage == QUORVEX_USAGE_PAGE &&
+                               (seen->caps.Usage == QUORVEX_USAGE_CONTROL || seen->caps.Usage == QUORVEX_USAGE_MESSAGE);
+        if (!our_ids) verdict = hid_verdict::other_device;
+        else if (!seen->caps_read) verdict = hid_verdict::no_caps;
+        else verdict = our_usage ? hid_verdict::quorvex : hid_verdict::other_collection;
     }
 
     HidD_FreePreparsedData(preparsed);
-    return ours;
+    return verdict;
 }
 
-HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data, uint16_t usage) {
+bool IsOurDevice(HANDLE device, uint16_t usage) {
+    hid_identity seen;
+    switch (CheckIdentity(device, false, &seen)) {
+        case hid_verdict::no_preparsed: printf("Error: HidD_GetPreparsedData failed \n"); return false;
+        case hid_verdict::no_attributes: printf("Error: HidD_GetAttributes failed \n"); return false;
+        case hid_verdict::no_caps: printf("Error: HidP_GetCaps failed \n"); return false;
+        case hid_verdict::quorvex:
+            if (seen.caps.Usage != usage) return false;  // the device's other collection
+            printf("Success: Found my device.. \n");
+            return true;
+        default: return false;  // another maker's device: passed over without a word
+    }
+}
+
+PSP_DEVICE_INTERFACE_DETAIL_DATA_A GetInterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data,
+                                                      bool* out_of_memory) {
     // Expected to fail for want of a buffer; only the size it reports matters.
     DWORD required = 0;
     SetupDiGetDeviceInterfaceDetailA(set, interface_data, nullptr, 0, &required, nullptr);
@@ -45,24 +57,36 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     const DWORD size = required < kFixedPart ? kFixedPart : required;
 
     auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(size));
-    if (detail == nullptr) {
-        printf("Error: OpenDeviceInterface: malloc failed\n");
-        return INVALID_HANDLE_VALUE;
-    }
+    *out_of_memory = detail == nullptr;
+    if (detail == nullptr) return nullptr;
 
     // cbSize is the fixed part's size, not the buffer's: SetupAPI refuses anything else.
     detail->cbSize = kFixedPart;
     if (!SetupDiGetDeviceInterfaceDetailA(set, interface_data, detail, size, &required, nullptr)) {
-        printf("Error: SetupDiGetInterfaceDeviceDetail failed\n");
         host_free(detail);
-        return INVALID_HANDLE_VALUE;
+        return nullptr;
     }
     // Never let an unterminated path lead a read past the buffer.
     reinterpret_cast<char*>(detail)[size - 1] = '\0';
+    return detail;
+}
 
-    HANDLE device = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+HANDLE OpenForTransfers(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data, uint16_t usage) {
+    bool out_of_memory = false;
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, interface_data, &out_of_memory);
+    if (detail == nullptr) {
+        printf(out_of_memory ? "Error: OpenDeviceInterface: malloc failed\n"
+                             : "Error: SetupDiGetInterfaceDeviceDetail failed\n");
+        return INVALID_HANDLE_VALUE;
+    }
+
+    HANDLE device = OpenForTransfers(detail->DevicePath);
     if (device == INVALID_HANDLE_VALUE) {
+        // Read before anything else can change it; freeing may.
         printf("Error: CreateFile failed: %d\n", static_cast<int>(GetLastError()));
         host_free(detail);
         return INVALID_HANDLE_VALUE;

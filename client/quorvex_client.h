@@ -11,6 +11,10 @@ struct quorvex_client {
     HANDLE control;  // control collection (usage 0x0001), null when none
     HANDLE message;  // message collection (usage 0x0002), null when none
     uint8_t control_report[QUORVEX_CONTROL_REPORT_SIZE];
+    // What the run's sends and reads came to, so that /all can give a verdict.
+    int reports_sent;
+    int reports_refused;
+    int messages_read;
 };
 
 // A new record with null handles and a cleared frame, or null when the heap
@@ -35,6 +39,40 @@ int quorvex_set_control_report(quorvex_client* client);
 HANDLE FindOurDevice(uint16_t usage);
 HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data, uint16_t usage);
 bool IsOurDevice(HANDLE device, uint16_t usage);
+
+// What a collection's identity says it is. The one check behind both
+// discovery and the listing; only IsOurDevice prints.
+enum class hid_verdict {
+    quorvex,           // the quorvex IDs, its usage page, usage 1 or 2
+    other_device,      // another vendor or product
+    other_collection,  // the quorvex IDs on another usage page or usage
+    no_preparsed,      // identity unreadable, step by step
+    no_attributes,
+    no_caps,
+};
+struct hid_identity {
+    HIDD_ATTRIBUTES attributes;  // valid from other_device on
+    HIDP_CAPS caps;              // valid when caps_read
+    bool caps_read;
+};
+// Discovery reads no capabilities of another maker's device; the listing
+// asks for them (caps_of_others) to show them.
+hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen);
+
+// The device path of one enumerated interface, in a heap block the caller
+// releases with host_free; null when the heap or the detail query refuses
+// (*out_of_memory says which).
+PSP_DEVICE_INTERFACE_DETAIL_DATA_A GetInterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data,
+                                                      bool* out_of_memory);
+// The open every mode makes: read and write, sharing reading only, synchronous.
+HANDLE OpenForTransfers(const char* path);
+
+// /list: every present HID interface with its identity, whether it opens as
+// discovery opens it, and why it is or is not a quorvex collection; then the
+// interfaces the system knows but that are not present, and a summary. True
+// when both quorvex collections are present and open for transfers. Sends
+// nothing and leaves nothing open.
+bool ListInterfaces();
 
 inline void put_le16(uint8_t* at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value & 0xFF);

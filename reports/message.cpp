@@ -17,6 +17,7 @@ int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD
         return 0;
     }
     if (bytes_read != nullptr) *bytes_read = got;
+    ++client->messages_read;
     return 1;
 }
 

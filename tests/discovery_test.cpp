@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
+
 #include "client/quorvex_client.h"
 #include "tests/support.h"
 
@@ -118,4 +121,108 @@ TEST(Discovery, FindOurDeviceReleasesWhatEachSearchTook) {
     EXPECT_EQ(sim_usage().preparsed, 0);
     CloseHandle(control);
     CloseHandle(message);
+}
+
+namespace {
+
+// A listing's entries in short: how the read/write open went ("rw" or the
+// error) and the verdict, one word pair an entry.
+std::string entries_in_short(const std::string& out) {
+    std::string entries;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("    read/write open: ", 0) == 0) {
+            const std::string open = line.substr(21);
+            entries += (entries.empty() ? "" : " ") +
+                       (open == "yes" ? std::string("rw") : "e" + open.substr(10, open.find(' ', 10) - 10));
+        } else if (line.rfind("    verdict: ", 0) == 0) {
+            const std::string verdict = line.substr(13);
+            entries += verdict == "the quorvex control collection"   ? ":control"
+                       : verdict == "the quorvex message collection" ? ":message"
+                       : verdict.find("another vendor") != std::string::npos ? ":other"
+                       : verdict.find("another usage") != std::string::npos  ? ":usage"
+                                                                             : ":unreadable";
+        }
+    }
+    return entries;
+}
+
+std::string last_line(const std::string& out) {
+    const size_t start = out.rfind('\n', out.size() - 2);
+    return out.substr(start == std::string::npos ? 0 : start + 1);
+}
+
+}  // namespace
+
+// /list: why the search would fail, for each population the search meets.
+TEST(Listing, PopulationsOfInterfaces) {
+    const std::string opens = "; quorvex control collection: opens; quorvex message collection: opens";
+    struct {
+        const char* scenario;
+        int status;
+        const char* entries;
+        std::string summary;
+    } const cases[] = {
+        {"", 0, "rw:other rw:other rw:control rw:message",
+         "Summary: 4 present interface(s)" + opens + "; the modes will find the device\n"},
+        // Held by the system: the identity still reads through a zero-access open.
+        {"locked=1,busy=1,others=0", 0, "e5:other e32:other rw:control rw:message",
+         "Summary: 4 present interface(s)" + opens + "; the modes will find the device\n"},
+        {"foreign=1,othervendor=1,genericpage=1,others=0", 0,
+         "rw:other rw:other rw:other rw:usage rw:usage rw:control rw:message",
+         "Summary: 7 present interface(s)" + opens + "; the modes will find the device\n"},
+        {"badcaps=1,emptypath=1,others=0", 0, "e3:unreadable rw:unreadable rw:control rw:message",
+         "Summary: 4 present interface(s)" + opens + "; the modes will find the device\n"},
+        {"device=none,others=0", 3, "",
+         "Summary: 0 present interface(s); quorvex control collection: not present; quorvex message collection: not "
+         "present; the modes will not find the device\n"},
+        {"device=control,others=0", 3, "rw:control",
+         "Summary: 1 present interface(s); quorvex control collection: opens; quorvex message collection: not "
+         "present; the modes will not find the device\n"},
+        {"hold=control:w:rw,others=0", 3, "e32:control rw:message",
+         "Summary: 2 present interface(s); quorvex control collection: present, but the open fails with error 32; "
+         "quorvex message collection: opens; the modes will not find the device\n"},
+        {"hold=message:r:rw,others=0", 0, "rw:control rw:message",
+         "Summary: 2 present interface(s)" + opens + "; the modes will find the device\n"},
+        {"fail=SetupDiGetClassDevsA@1", 3, "", "SetupDiGetClassDevs failed: e0000209\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/list"});
+        EXPECT_EQ(run.status, c.status) << c.scenario;
+        EXPECT_EQ(entries_in_short(run.out), c.entries) << c.scenario << "\n" << run.out;
+        EXPECT_EQ(last_line(run.out), c.summary) << c.scenario;
+        EXPECT_TRUE(frames_sent().empty()) << c.scenario;
+        EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());
+    }
+}
+
+TEST(Listing, WholeEntriesAndTheUnpluggedDeviceNamed) {
+    const run_result run = run_here("locked=1,others=0,absent=2", {"/list"});
+    const std::string path = "\\\\?\\hid#vid_001f&pid_ba1c&col01#7&1a2b3c0%d&0&000%d#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    auto at = [&](int n) {
+        char text[128];
+        snprintf(text, sizeof(text), path.c_str(), n, n);
+        return std::string(text);
+    };
+    EXPECT_EQ(run.out,
+              "Present HID interfaces:\n"
+              "[0] \\\\?\\hid#vid_045e&pid_00db&mi_00&col01#7&1a2b3c00&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}\n"
+              "    identity: VID 0x045e, PID 0x00db, usage page 0x0001, usage 0x0006, input report 0 bytes, output "
+              "report 0 bytes\n"
+              "    read/write open: no, error 5 (access denied: the system holds it)\n"
+              "    verdict: not quorvex: another vendor or product\n"
+              "[1] " + at(3) + "\n"
+              "    identity: VID 0x001f, PID 0xba1c, usage page 0xff00, usage 0x0001, input report 0 bytes, output "
+              "report 65 bytes\n"
+              "    read/write open: yes\n"
+              "    verdict: the quorvex control collection\n"
+              "[2] " + at(4).replace(at(4).find("col01"), 5, "col02") + "\n"
+              "    identity: VID 0x001f, PID 0xba1c, usage page 0xff00, usage 0x0002, input report 33 bytes, output "
+              "report 0 bytes\n"
+              "    read/write open: yes\n"
+              "    verdict: the quorvex message collection\n"
+              "Not present (known to the system, device gone): 2 interface(s); quorvex: " + at(1) + ", " + at(2) + "\n"
+              "Summary: 3 present interface(s); quorvex control collection: opens; quorvex message collection: opens; "
+              "the modes will find the device\n");
+    EXPECT_EQ(run.status, 0);
 }

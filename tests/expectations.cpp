@@ -2,10 +2,22 @@
 
 #include <cstdio>
 
+#include "testquorvex_version.h"
+
 const char kFound[] = "Success: Found my device.. \n";
 const char kNotFound[] = "Failure: Could not find our HID device \n";
 const char kSending[] = "...sending request(s) to our device\n";
 const char kUsage[] = "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
+
+// The demonstrations /all plays, in the option table's order.
+static const char* const kAllModes[] = {"/multitouch", "/mouse", "/digitizer", "/keyboard", "/message"};
+
+std::string expected_help() {
+    return std::string("testquorvex ") + TESTQUORVEX_VERSION + ", test client for the quorvex virtual HID device\n" +
+           kUsage +
+           "       testquorvex /list  every present HID interface, and why it is or is not the device\n"
+           "       testquorvex /all   the five demonstrations that end, in turn; status 4 if a report was refused\n";
+}
 
 std::string search_line(int usage) {
     char line[96];
@@ -96,6 +108,14 @@ std::vector<expected_frame> expected_frames(const std::string& option, size_t jo
     if (option == "/multitouch") return multitouch();
     if (option == "/keyboard") return keyboard();
     if (option == "/message") return {frame('W', greeting_report())};
+    if (option == "/all") {
+        std::vector<expected_frame> frames;
+        for (const char* mode : kAllModes) {
+            const std::vector<expected_frame> more = expected_frames(mode);
+            frames.insert(frames.end(), more.begin(), more.end());
+        }
+        return frames;
+    }
     if (option == "/joystick") {
         // Value 7 is 0 at first, then two draws a report from the target's
         // never-seeded runtime generator: bit 0 of the first becomes bit 15.
@@ -116,7 +136,7 @@ std::vector<expected_frame> expected_frames(const std::string& option, size_t jo
 }
 
 std::vector<std::vector<uint8_t>> expected_replies(const std::string& option) {
-    if (option == "/message") return {greeting_report()};  // the device echoes the message
+    if (option == "/message" || option == "/all") return {greeting_report()};  // the device echoes the message
     return {};
 }
 
@@ -128,5 +148,11 @@ std::string expected_demonstration(const std::string& option) {
     if (option == "/joystick") return "Sending joystick report\n";
     if (option == "/message")
         return "Writing vendor message report\nReading vendor message report\nSuccess!\n    Hello quorvex";
+    if (option == "/all") {
+        std::string all;
+        for (const char* mode : kAllModes) all += expected_demonstration(mode);
+        // 6 + 1 + 12 + 11 + 1 frames; the echo ends without a line feed of its own.
+        return all + "\nAll: 31 reports sent, 0 refused; vendor message read back\n";
+    }
     return "";
 }

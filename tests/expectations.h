@@ -19,7 +19,8 @@ struct expected_frame {
 void PrintTo(const expected_frame& frame, std::ostream* out);
 
 // Every frame a run of the mode sends when the device accepts them all, in
-// order; for /joystick, the first `joystick_frames` of its endless stream.
+// order; for /joystick, the first `joystick_frames` of its endless stream;
+// for /all, the five modes' frames one after another.
 std::vector<expected_frame> expected_frames(const std::string& option, size_t joystick_frames = 0);
 
 // The input reports the device delivers in answer (33 bytes each).
@@ -27,6 +28,9 @@ std::vector<std::vector<uint8_t>> expected_replies(const std::string& option);
 
 // What the demonstration prints after "...sending request(s) to our device".
 std::string expected_demonstration(const std::string& option);
+
+// What /? prints: the name and version, the usage line, the two extra options.
+std::string expected_help();
 
 // Lines of discovery and of the front end.
 std::string search_line(int usage);

@@ -15,6 +15,9 @@ TEST(FrontEnd, OptionsMatchWholeAndCaseSensitively) {
         {{"t", ""}, 0},       {{"t", "/multitouch"}, 1},     {{"t", "/mouse"}, 3},
         {{"t", "/digitizer"}, 5}, {{"t", "/joystick"}, 6},   {{"t", "/keyboard"}, 7},
         {{"t", "/message"}, 16}, {{"t", "/mouse", "/keyboard", "x"}, 3},
+        {{"t", "/list"}, QUORVEX_MODE_LIST}, {{"t", "/all"}, QUORVEX_MODE_ALL}, {{"t", "/?"}, QUORVEX_MODE_HELP},
+        {{"t", "/help"}, QUORVEX_MODE_HELP}, {{"t", "/LIST"}, 0}, {{"t", "/all "}, 0}, {{"t", "-?"}, 0},
+        {{"t", "/?", "/mouse"}, QUORVEX_MODE_HELP},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(mode_from_options(static_cast<int>(c.argv.size()), c.argv.data()), c.mode)
@@ -90,5 +93,51 @@ TEST(WholeProgram, MalformedScenarioStopsBeforeTheClientStarts) {
         EXPECT_EQ(run.status, 64) << bad;
         EXPECT_EQ(run.out, "") << bad;
         EXPECT_NE(run.err.find("sim: bad QUORVEX_SIM item"), std::string::npos) << run.err;
+    }
+}
+
+TEST(FrontEnd, HelpGivesTheVersionAndTheUsageWithoutTouchingTheDevice) {
+    for (const char* option : {"/?", "/help"}) {
+        const run_result run = run_here("", {option});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, expected_help());
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA") + sim_calls("malloc"), 0);
+    }
+}
+
+// /all: one connect, the five demonstrations that end, and a status that
+// tells a refused report or an unread message from a clean run.
+TEST(All, EveryReportAcceptedAndTheMessageReadBackIsStatusZero) {
+    const run_result run = run_here("clock=virtual", {"/all"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, connected_prologue() + expected_demonstration("/all"));
+    EXPECT_EQ(frames_received(), expected_frames("/all"));
+    EXPECT_EQ(reports_read(), expected_replies("/all"));
+    EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 2);
+    EXPECT_EQ(sleeps(), (std::vector<DWORD>{3000, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100}));
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+}
+
+TEST(All, RefusalsAndAFailedReadEndWithStatusFour) {
+    struct {
+        const char* scenario;
+        int status;
+        std::string summary;  // the last line
+    } const cases[] = {
+        {"fail=WriteFile@3", 4, "All: 31 reports sent, 1 refused; vendor message read back\n"},
+        // A refused first report of a touch phase leaves out the second.
+        {"fail=HidD_SetOutputReport@1", 4, "All: 30 reports sent, 1 refused; vendor message read back\n"},
+        {"fail=ReadFile", 4, "All: 31 reports sent, 0 refused; vendor message not read back\n"},
+        // The message write refused: nothing is read.
+        {"fail=WriteFile@25", 4, "All: 31 reports sent, 1 refused; vendor message not read back\n"},
+        {"unplug-after=20", 4, "All: 31 reports sent, 11 refused; vendor message not read back\n"},
+        {"device=none", 3, kNotFound},
+    };
+    for (const auto& c : cases) {
+        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/all"});
+        EXPECT_EQ(run.status, c.status) << c.scenario;
+        ASSERT_GE(run.out.size(), c.summary.size()) << c.scenario;
+        EXPECT_EQ(run.out.substr(run.out.size() - c.summary.size()), c.summary) << c.scenario << "\n" << run.out;
+        EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());
     }
 }

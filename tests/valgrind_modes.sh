@@ -7,8 +7,9 @@ exe=$1
 command -v valgrind >/dev/null || skip "valgrind is not installed (Debian: valgrind)"
 
 failures=0
-for mode in /multitouch /mouse /digitizer /joystick /keyboard /message; do
+for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list; do
     scenario=clock=virtual
+    [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
     [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20
     log=$(mktemp)
     QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \

@@ -207,3 +207,43 @@ TEST(EndToEnd, conformance) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "all behaviours as expected of Wine, the quorvex device's among them\r\n");
 }
+
+// /all: one connect, the five modes' frames in order, the echo, status 0.
+TEST(EndToEnd, all) { expect_whole_run("/all"); }
+
+// /list with the device whole, then with its message collection unplugged;
+// and /? beside it. It sends nothing.
+TEST(EndToEnd, list) {
+    reinstall_afterwards guard{"message"};
+    reset_record();
+    const child_result help = run("testquorvex.exe", {"/?"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, crlf(expected_help()));
+
+    const child_result whole = run("testquorvex.exe", {"/list"});
+    EXPECT_EQ(whole.status, 0) << whole.out;
+    EXPECT_EQ(whole.err, "");
+    for (const char* part : {"#{4d1e55b2-f16f-11cf-88cb-001111000030}\r\n    identity: VID 0x001f, PID 0xba1c, usage page "
+                             "0xff00, usage 0x0001, input report 0 bytes, output report 65 bytes\r\n    read/write "
+                             "open: yes\r\n    verdict: the quorvex control collection\r\n",
+                             "    identity: VID 0x001f, PID 0xba1c, usage page 0xff00, usage 0x0002, input report 33 "
+                             "bytes, output report 0 bytes\r\n    read/write open: yes\r\n    verdict: the quorvex "
+                             "message collection\r\n",
+                             "Not present (known to the system, device gone): 0 interface(s)\r\n",
+                             "; quorvex control collection: opens; quorvex message collection: opens; the modes will "
+                             "find the device\r\n"})
+        EXPECT_NE(whole.out.find(part), std::string::npos) << part << "\nin:\n" << whole.out;
+
+    devices("remove", "message");
+    const child_result half = run("testquorvex.exe", {"/list"});
+    EXPECT_EQ(half.status, 3);
+    EXPECT_EQ(half.out.find("verdict: the quorvex message collection"), std::string::npos) << half.out;
+    EXPECT_NE(half.out.find("Not present (known to the system, device gone): 1 interface(s); quorvex: "
+                            "\\\\?\\hid#vid_001f&pid_ba1c&col02#"),
+              std::string::npos)
+        << half.out;
+    EXPECT_NE(half.out.find("; quorvex message collection: not present; the modes will not find the device\r\n"),
+              std::string::npos)
+        << half.out;
+    EXPECT_TRUE(read_record().frames.empty());
+}

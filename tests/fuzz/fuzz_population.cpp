@@ -26,14 +26,17 @@ struct reader {
     }
 };
 
-const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard", "/message", "/nope"};
+const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard",
+                                "/message",    "/list",  "/all",       "/?",        "/nope"};
+constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
 std::string scenario_from(reader& in) {
     std::string s = "clock=virtual,interrupt-after=" + std::to_string(1 + in.next() % 40);
     static const char* const kDevice[] = {"both", "control", "none"};
     s += ",device=" + std::string(kDevice[in.next() % 3]);
     static const char* const kCounts[] = {"quorvex",   "others",   "locked",    "foreign", "badcaps",     "emptypath",
-                                          "longpath",  "shortsize", "absent",   "othervendor", "genericpage"};
+                                          "longpath",  "shortsize", "absent",   "othervendor", "genericpage",
+                                          "busy"};
     for (const char* name : kCounts) s += "," + std::string(name) + "=" + std::to_string(in.next() % 4);
     if (in.next() & 1) s += ",order=message-first";
     static const char* const kHolds[] = {"control:r:rw", "control:w:rw", "message:rw:-", "message:r:r"};
@@ -44,6 +47,7 @@ std::string scenario_from(reader& in) {
         const int call = in.next() % 20;
         if (call != 0) s += "@" + std::to_string(call);
     }
+    if (const int unplug = in.next() % 40; unplug > 0) s += ",unplug-after=" + std::to_string(unplug);
     s += ",replylen=" + std::to_string(in.next() % 34);
     std::string hex;
     for (int n = in.next() % 33; n > 0; --n) {
@@ -73,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sim_configure(std::string(reinterpret_cast<const char*>(in.data), in.size), &error);
         return 0;
     }
-    const char* option = kOptions[in.next() % 7];
+    const char* option = kOptions[in.next() % kOptionCount];
     const std::string scenario = scenario_from(in);
     if (!sim_configure(scenario, &error)) {
         fprintf(stderr, "generated scenario refused: %s (%s)\n", scenario.c_str(), error.c_str());
@@ -90,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const sim_in_use usage = sim_usage();
     const bool released = stopped ? usage.sets == 0 && usage.preparsed == 0 : usage.none();
-    if (!released || (!stopped && (status < 0 || status > 3))) {
+    if (!released || (!stopped && (status < 0 || status > 4))) {
         fprintf(stderr, "%s %s: status %d, left %s\n", option, scenario.c_str(), status, sim_describe(usage).c_str());
         std::abort();
     }

@@ -1,0 +1,186 @@
+// /list: every present HID interface, what it says it is, whether the modes
+// could open it, and why it is or is not a quorvex collection. It shares
+// discovery's path query, open and identity check, and prints its own words.
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "client/quorvex_client.h"
+
+namespace {
+
+// What the listing found of one quorvex collection.
+struct collection_state {
+    bool present;
+    bool opens;
+    DWORD error;  // of the read/write open, when it failed
+};
+
+const char* error_meaning(DWORD error) {
+    switch (error) {
+        case 2: return " (file not found)";
+        case 3: return " (path not found)";
+        case 5: return " (access denied: the system holds it)";
+        case 32: return " (sharing violation: another program holds it)";
+        default: return "";
+    }
+}
+
+void print_identity(hid_verdict verdict, const hid_identity& seen) {
+    switch (verdict) {
+        case hid_verdict::no_preparsed: printf("    identity: unreadable (HidD_GetPreparsedData failed)\n"); return;
+        case hid_verdict::no_attributes: printf("    identity: unreadable (HidD_GetAttributes failed)\n"); return;
+        default: break;
+    }
+    printf("    identity: VID 0x%04x, PID 0x%04x", static_cast<unsigned>(seen.attributes.VendorID),
+           static_cast<unsigned>(seen.attributes.ProductID));
+    if (seen.caps_read)
+        printf(", usage page 0x%04x, usage 0x%04x, input report %u bytes, output report %u bytes\n",
+               static_cast<unsigned>(seen.caps.UsagePage), static_cast<unsigned>(seen.caps.Usage),
+               static_cast<unsigned>(seen.caps.InputReportByteLength),
+               static_cast<unsigned>(seen.caps.OutputReportByteLength));
+    else
+        printf(", capabilities unreadable (HidP_GetCaps failed)\n");
+}
+
+const char* verdict_text(hid_verdict verdict, const hid_identity& seen) {
+    switch (verdict) {
+        case hid_verdict::quorvex:
+            return seen.caps.Usage == QUORVEX_USAGE_CONTROL ? "the quorvex control collection"
+                                                            : "the quorvex message collection";
+        case hid_verdict::other_device: return "not quorvex: another vendor or product";
+        case hid_verdict::other_collection: return "not quorvex: the quorvex IDs on another usage page or usage";
+        default: return "not quorvex: identity unreadable";
+    }
+}
+
+// One present interface: its path, identity through a zero-access open, the
+// open the modes make, and the verdict.
+void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, collection_state* control,
+                    collection_state* message) {
+    bool out_of_memory = false;
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, data, &out_of_memory);
+    if (detail == nullptr) {
+        printf("[%u] device path unreadable (%s)\n    verdict: not quorvex: identity unreadable\n",
+               static_cast<unsigned>(index), out_of_memory ? "out of memory" : "SetupDiGetDeviceInterfaceDetail failed");
+        return;
+    }
+    printf("[%u] %s\n", static_cast<unsigned>(index), detail->DevicePath);
+
+    // Windows grants an open without access even on the collections it holds
+    // for itself, and lets the identity be read through it.
+    hid_verdict verdict = hid_verdict::no_preparsed;
+    hid_identity seen;
+    std::memset(&seen, 0, sizeof(seen));
+    HANDLE probe = CreateFileA(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        printf("    identity: unreadable (zero-access open failed: error %d)\n", static_cast<int>(GetLastError()));
+    } else {
+        verdict = CheckIdentity(probe, true, &seen);
+        CloseHandle(probe);
+        print_identity(verdict, seen);
+    }
+
+    HANDLE device = OpenForTransfers(detail->DevicePath);
+    const DWORD error = device == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (device == INVALID_HANDLE_VALUE) {
+        printf("    read/write open: no, error %d%s\n", static_cast<int>(error), error_meaning(error));
+    } else {
+        CloseHandle(device);
+        printf("    read/write open: yes\n");
+    }
+    printf("    verdict: %s\n", verdict_text(verdict, seen));
+    host_free(detail);
+
+    if (verdict != hid_verdict::quorvex) return;
+    collection_state* state = seen.caps.Usage == QUORVEX_USAGE_CONTROL ? control : message;
+    // The modes take the first one that opens, so one that opens is enough.
+    if (state->present && state->opens) return;
+    state->present = true;
+    state->opens = device != INVALID_HANDLE_VALUE;
+    state->error = error;
+}
+
+bool names_quorvex(const char* path) {
+    static const char kIds[] = "vid_001f&pid_ba1c";
+    const size_t length = std::strlen(path), want = sizeof(kIds) - 1;
+    for (size_t at = 0; at + want <= length; ++at) {
+        size_t i = 0;
+        while (i < want && std::tolower(static_cast<unsigned char>(path[at + i])) == kIds[i]) ++i;
+        if (i == want) return true;
+    }
+    return false;
+}
+
+// The interfaces listed only without DIGCF_PRESENT: registered, but their
+// device is gone. The quorvex ones are named, since "driver installed, device
+// unplugged" is a common reason the search fails.
+void list_not_present(const GUID& hid_guid) {
+    HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        printf("Not present: unknown (SetupDiGetClassDevs failed: %x)\n", static_cast<unsigned>(GetLastError()));
+        return;
+    }
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = static_cast<DWORD>(sizeof(data));
+    unsigned absent = 0;
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &data); ++index)
+        if ((data.Flags & SPINT_ACTIVE) == 0) ++absent;
+
+    printf("Not present (known to the system, device gone): %u interface(s)", absent);
+    const char* separator = "; quorvex: ";
+    for (DWORD index = 0; absent != 0 && SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &data); ++index) {
+        if ((data.Flags & SPINT_ACTIVE) != 0) continue;
+        bool out_of_memory = false;
+        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, &data, &out_of_memory);
+        if (detail == nullptr) continue;
+        if (names_quorvex(detail->DevicePath)) {
+            printf("%s%s", separator, detail->DevicePath);
+            separator = ", ";
+        }
+        host_free(detail);
+    }
+    printf("\n");
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+void print_collection(const char* name, const collection_state& state) {
+    printf("; %s collection: ", name);
+    if (!state.present) printf("not present");
+    else if (state.opens) printf("opens");
+    else printf("present, but the open fails with error %d", static_cast<int>(state.error));
+}
+
+}  // namespace
+
+bool ListInterfaces() {
+    GUID hid_guid;
+    HidD_GetHidGuid(&hid_guid);
+    HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
+        return false;
+    }
+
+    printf("Present HID interfaces:\n");
+    collection_state control = {}, message = {};
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = static_cast<DWORD>(sizeof(data));
+    DWORD count = 0;
+    for (; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, count, &data); ++count)
+        list_interface(set, &data, count, &control, &message);
+    SetupDiDestroyDeviceInfoList(set);
+
+    list_not_present(hid_guid);
+
+    const bool usable = control.opens && message.opens;
+    printf("Summary: %u present interface(s)", static_cast<unsigned>(count));
+    print_collection("quorvex control", control);
+    print_collection("quorvex message", message);
+    printf("; %s\n", usable ? "the modes will find the device" : "the modes will not find the device");
+    return usable;
+}
