@@ -101,15 +101,18 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     return device;
 }
 
+HDEVINFO PresentHidInterfaces(GUID* hid_guid) {
+    HidD_GetHidGuid(hid_guid);
+    HDEVINFO set = SetupDiGetClassDevsA(hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
+    return set;
+}
+
 HANDLE FindOurDevice(uint16_t usage) {
     GUID hid_guid;
-    HidD_GetHidGuid(&hid_guid);
-
-    HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
-        return INVALID_HANDLE_VALUE;
-    }
+    HDEVINFO set = PresentHidInterfaces(&hid_guid);
+    if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
 
     printf("\n....looking for our HID device (with UP=0x%x and Usage=0x%x)\n",
            static_cast<unsigned>(QUORVEX_USAGE_PAGE), static_cast<unsigned>(usage));

@@ -66,7 +66,8 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
                static_cast<unsigned>(index), out_of_memory ? "out of memory" : "SetupDiGetDeviceInterfaceDetail failed");
         return;
     }
-    printf("[%u] %s\n", static_cast<unsigned>(index), detail->DevicePath);
+    const char* path = detail->DevicePath[0] != '\0' ? detail->DevicePath : "(empty device path)";
+    printf("[%u] %s\n", static_cast<unsigned>(index), path);
 
     // Windows grants an open without access even on the collections it holds
     // for itself, and lets the identity be read through it.
@@ -158,12 +159,8 @@ void print_collection(const char* name, const collection_state& state) {
 
 bool ListInterfaces() {
     GUID hid_guid;
-    HidD_GetHidGuid(&hid_guid);
-    HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
-        return false;
-    }
+    HDEVINFO set = PresentHidInterfaces(&hid_guid);
+    if (set == INVALID_HANDLE_VALUE) return false;
 
     printf("Present HID interfaces:\n");
     collection_state control = {}, message = {};

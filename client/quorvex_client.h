@@ -59,6 +59,10 @@ struct hid_identity {
 // asks for them (caps_of_others) to show them.
 hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen);
 
+// The set of present HID interfaces and the class GUID they were listed
+// under; on failure, says so and gives INVALID_HANDLE_VALUE.
+HDEVINFO PresentHidInterfaces(GUID* hid_guid);
+
 // The device path of one enumerated interface, in a heap block the caller
 // releases with host_free; null when the heap or the detail query refuses
 // (*out_of_memory says which).
