@@ -172,31 +172,6 @@ TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
     CloseHandle(c);
 }
 
-TEST(SimulatedSystem, CollectionsTheSystemHoldsOpenOnlyWithoutAccess) {
-    configure("locked=1,busy=1,others=0");
-    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
-    const DWORD errors[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION};
-    for (DWORD index : {0u, 1u}) {
-        const std::string path = path_at(index);
-        EXPECT_EQ(CreateFileA(path.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-                  INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), errors[index]) << path;
-        HANDLE bare = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(bare, INVALID_HANDLE_VALUE) << path;
-        HIDD_ATTRIBUTES attributes = {};
-        attributes.Size = sizeof(attributes);
-        EXPECT_TRUE(HidD_GetAttributes(bare, &attributes));
-        EXPECT_NE(attributes.VendorID, 0);
-        PHIDP_PREPARSED_DATA preparsed = nullptr;
-        HIDP_CAPS caps = {};
-        ASSERT_TRUE(HidD_GetPreparsedData(bare, &preparsed));
-        EXPECT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
-        HidD_FreePreparsedData(preparsed);
-        CloseHandle(bare);
-    }
-    EXPECT_TRUE(sim_usage().none());
-}
-
 TEST(SimulatedSystem, AnUnpluggedDeviceFailsEveryTransferWithDeviceNotConnected) {
     configure("others=0,unplug-after=1");
     const DWORD rw = GENERIC_READ | GENERIC_WRITE;
