@@ -13,18 +13,16 @@ hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen
 
     hid_verdict verdict = hid_verdict::other_device;
     seen->attributes.Size = static_cast<ULONG>(sizeof(seen->attributes));
-    const bool attributes = HidD_GetAttributes(device, &seen->attributes) != FALSE;
-    const bool our_ids = attributes && seen->attributes.VendorID == QUORVEX_VENDOR_ID &&
-                         seen->attributes.ProductID == QUORVEX_PRODUCT_ID;
-    if (!attributes) {
+    if (!HidD_GetAttributes(device, &seen->attributes)) {
         verdict = hid_verdict::no_attributes;
-    } else if (our_ids || caps_of_others) {
-        seen->caps_read = HidP_GetCaps(preparsed, &seen->caps) == HIDP_STATUS_SUCCESS;
+    } else {
+        const bool our_ids = seen->attributes.VendorID == QUORVEX_VENDOR_ID &&
+                             seen->attributes.ProductID == QUORVEX_PRODUCT_ID;
+        if (our_ids || caps_of_others) seen->caps_read = HidP_GetCaps(preparsed, &seen->caps) == HIDP_STATUS_SUCCESS;
         const bool our_usage = seen->caps.UsagePage == QUORVEX_USAGE_PAGE &&
                                (seen->caps.Usage == QUORVEX_USAGE_CONTROL || seen->caps.Usage == QUORVEX_USAGE_MESSAGE);
-        if (!our_ids) verdict = hid_verdict::other_device;
-        else if (!seen->caps_read) verdict = hid_verdict::no_caps;
-        else verdict = our_usage ? hid_verdict::quorvex : hid_verdict::other_collection;
+        if (our_ids && !seen->caps_read) verdict = hid_verdict::no_caps;
+        else if (our_ids) verdict = our_usage ? hid_verdict::quorvex : hid_verdict::other_collection;
     }
 
     HidD_FreePreparsedData(preparsed);

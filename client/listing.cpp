@@ -104,12 +104,14 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
     state->error = error;
 }
 
+// Device paths carry the IDs as "vid_001f&pid_ba1c", in either case.
 bool names_quorvex(const char* path) {
-    static const char kIds[] = "vid_001f&pid_ba1c";
-    const size_t length = std::strlen(path), want = sizeof(kIds) - 1;
-    for (size_t at = 0; at + want <= length; ++at) {
-        size_t i = 0;
-        while (i < want && std::tolower(static_cast<unsigned char>(path[at + i])) == kIds[i]) ++i;
+    char ids[24];
+    const int want = snprintf(ids, sizeof(ids), "vid_%04x&pid_%04x", static_cast<unsigned>(QUORVEX_VENDOR_ID),
+                              static_cast<unsigned>(QUORVEX_PRODUCT_ID));
+    for (const char* at = path; *at != '\0'; ++at) {
+        int i = 0;
+        while (i < want && std::tolower(static_cast<unsigned char>(at[i])) == ids[i]) ++i;
         if (i == want) return true;
     }
     return false;
