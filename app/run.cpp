@@ -2,54 +2,63 @@
 #include <cstring>
 
 #include "app/testquorvex.h"
+#include "client/deadline.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
 #include "reports/message.h"
 #include "reports/mouse.h"
 #include "reports/multitouch.h"
-#include "testquorvex_version.h"
 
 namespace {
-struct option_entry {
-    const char* option;
-    uint8_t mode;
-    const char* help;  // for /?: the demonstrations are in the usage line already
-};
 
-constexpr option_entry kOptions[] = {
-    {"/multitouch", QUORVEX_REPORT_MULTITOUCH, nullptr},
-    {"/mouse", QUORVEX_REPORT_MOUSE, nullptr},
-    {"/digitizer", QUORVEX_REPORT_DIGITIZER, nullptr},
-    {"/joystick", QUORVEX_REPORT_JOYSTICK, nullptr},
-    {"/keyboard", QUORVEX_REPORT_KEYBOARD, nullptr},
-    {"/message", QUORVEX_REPORT_MESSAGE, nullptr},
-    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device"},
-    {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused"},
-    {"/?", QUORVEX_MODE_HELP, nullptr},
-    {"/help", QUORVEX_MODE_HELP, nullptr},
-};
-
-constexpr char kUsageLine[] =
-    "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
-
-void print_help() {
-    printf("testquorvex %s, test client for the quorvex virtual HID device\n", TESTQUORVEX_VERSION);
-    printf("%s", kUsageLine);
-    for (const option_entry& entry : kOptions)
-        if (entry.help != nullptr) printf("       testquorvex %-5s  %s\n", entry.option, entry.help);
-}
+// The demonstrations /all plays: those that end, in table order.
+constexpr uint8_t kAllModes[] = {QUORVEX_REPORT_MULTITOUCH, QUORVEX_REPORT_MOUSE, QUORVEX_REPORT_DIGITIZER,
+                                 QUORVEX_REPORT_KEYBOARD, QUORVEX_REPORT_MESSAGE};
 
 bool is_demonstration(uint8_t mode) { return mode < QUORVEX_MODE_LIST; }
-}  // namespace
 
-uint8_t mode_from_options(int argc, const char* const* argv) {
-    if (argc < 2 || argv[1] == nullptr) return 0;
-    for (const option_entry& entry : kOptions) {
-        if (std::strcmp(argv[1], entry.option) == 0) return entry.mode;
-    }
-    return 0;
+int64_t elapsed_ms(const LARGE_INTEGER& since) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (now.QuadPart - since.QuadPart) * 1000 / frequency.QuadPart;
 }
+
+// /wait: until both collections are present and open for transfers, polling
+// four times a second without a word; then the run goes on as it would.
+void wait_for_device(uint32_t seconds) {
+    constexpr DWORD kPollMs = 250;
+    printf("Waiting up to %u s for the quorvex device\n", static_cast<unsigned>(seconds));
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    for (;;) {
+        if (ListInterfaces(true)) {
+            printf("The quorvex device is ready after %lld ms\n", static_cast<long long>(elapsed_ms(start)));
+            return;
+        }
+        const int64_t left = static_cast<int64_t>(seconds) * 1000 - elapsed_ms(start);
+        if (left <= 0) {
+            printf("The quorvex device did not come within %u s\n", static_cast<unsigned>(seconds));
+            return;
+        }
+        Sleep(left < kPollMs ? static_cast<DWORD>(left) : kPollMs);
+    }
+}
+
+// /all's last line and status; also what the watchdog prints when the driver
+// keeps a cancelled transfer.
+int all_summary(quorvex_client* client) {
+    const bool read_back = client->messages_read > 0;
+    // The received message is printed without a line feed of its own.
+    if (read_back) printf("\n");
+    printf("All: %d reports sent, %d refused; vendor message %s\n", client->reports_sent, client->reports_refused,
+           read_back ? "read back" : "not read back");
+    if (quorvex_stopped(client)) return EXIT_STALLED;
+    return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+}
+
+}  // namespace
 
 void run_demonstration(quorvex_client* client, uint8_t mode) {
     switch (mode) {
@@ -64,20 +73,14 @@ void run_demonstration(quorvex_client* client, uint8_t mode) {
 }
 
 int run_all(quorvex_client* client) {
-    for (const option_entry& entry : kOptions) {
-        // The joystick stream never ends; it stays on its own.
-        if (!is_demonstration(entry.mode) || entry.mode == QUORVEX_REPORT_JOYSTICK) continue;
+    for (uint8_t mode : kAllModes) {
         // Each demonstration sends exactly its own mode's frames, not the
         // tail of the one before.
         std::memset(client->control_report, 0, sizeof(client->control_report));
-        run_demonstration(client, entry.mode);
+        run_demonstration(client, mode);
+        if (quorvex_stopped(client)) break;
     }
-    const bool read_back = client->messages_read > 0;
-    // The received message is printed without a line feed of its own.
-    if (read_back) printf("\n");
-    printf("All: %d reports sent, %d refused; vendor message %s\n", client->reports_sent, client->reports_refused,
-           read_back ? "read back" : "not read back");
-    return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+    return all_summary(client);
 }
 
 int testquorvex_main(int argc, const char* const* argv) {
@@ -88,29 +91,39 @@ int testquorvex_main(int argc, const char* const* argv) {
 
     const uint8_t mode = mode_from_options(argc, argv);
     if (mode == 0) {
-        printf("%s", kUsageLine);
+        print_usage();
         return EXIT_USAGE;
     }
     if (mode == QUORVEX_MODE_HELP) {
         print_help();
         return EXIT_DEMONSTRATED;
     }
+    // After a demonstration's option every word is ignored, as it always was.
+    run_settings settings;
+    if (!is_demonstration(mode) && !settings_from_options(mode, argc, argv, &settings)) return EXIT_USAGE;
+    if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     if (mode == QUORVEX_MODE_LIST) return ListInterfaces() ? EXIT_DEMONSTRATED : EXIT_NO_DEVICE;
 
     quorvex_client* client = quorvex_new_client();
     if (client == nullptr) return EXIT_NO_MEMORY;
 
-    if (!quorvex_connect(client)) {
+    // The tool's own runs are for unattended use: every transfer has a deadline.
+    const bool bounded = !is_demonstration(mode);
+    quorvex_deadline deadline;
+    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, all_summary)) {
         quorvex_free_client(client);
-        return EXIT_NO_DEVICE;
+        return EXIT_NO_MEMORY;
     }
 
-    printf("...sending request(s) to our device\n");
-    int status = EXIT_DEMONSTRATED;
-    if (mode == QUORVEX_MODE_ALL) status = run_all(client);
-    else run_demonstration(client, mode);
-
-    quorvex_disconnect(client);
+    int status = EXIT_NO_DEVICE;
+    if (quorvex_connect(client)) {
+        printf("...sending request(s) to our device\n");
+        status = EXIT_DEMONSTRATED;
+        if (mode == QUORVEX_MODE_ALL) status = run_all(client);
+        else run_demonstration(client, mode);
+        quorvex_disconnect(client);
+    }
+    if (bounded) quorvex_deadline_stop(&deadline);
     quorvex_free_client(client);
     return status;
 }

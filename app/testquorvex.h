@@ -11,6 +11,7 @@ enum exit_status {
     EXIT_NO_MEMORY = 2,
     EXIT_NO_DEVICE = 3,
     EXIT_REFUSED = 4,  // /all: the device refused a report, or the message was not read back
+    EXIT_STALLED = 5,  // a bounded run: the driver did not complete a transfer in time
 };
 
 // The tool's own options share the option table with the demonstrations;
@@ -22,6 +23,19 @@ constexpr uint8_t QUORVEX_MODE_HELP = 0x82;
 // The mode of the first option (the inner report ID of its kind, or one of
 // the modes above), or 0 when there is no option or it is not in the table.
 uint8_t mode_from_options(int argc, const char* const* argv);
+
+// What the modifiers (/name:value) after one of the tool's own options set.
+struct run_settings {
+    uint32_t timeout_ms = 5000;  // /timeout: each transfer's deadline
+    uint32_t wait_s = 0;         // /wait: how long to wait for the device; 0, not at all
+    uint32_t count = 0;          // /count
+};
+// The modifiers after argv[1], which names this mode. False when one is
+// malformed, out of range or not the option's: the usage line and a line
+// naming it are printed.
+bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_settings* settings);
+void print_usage();
+void print_help();
 
 void run_demonstration(quorvex_client* client, uint8_t mode);
 

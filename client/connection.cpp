@@ -53,23 +53,30 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
     return client->control_report + QUORVEX_CONTROL_HEADER_SIZE;
 }
 
+// A refused send: its line with the error the call left, before anything
+// else can change it; and the end of a bounded run whose deadline passed.
+static int refused(quorvex_client* client, const char* op, DWORD error, bool late) {
+    printf("failed %s %d\n", op, static_cast<int>(error));
+    ++client->reports_refused;
+    if (late) quorvex_transfer_stopped(client, op);
+    return 0;
+}
+
 int quorvex_write_control_report(quorvex_client* client) {
     DWORD written = 0;
     ++client->reports_sent;
-    if (!WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr)) {
-        printf("failed WriteFile %d\n", static_cast<int>(GetLastError()));
-        ++client->reports_refused;
-        return 0;
-    }
-    return 1;
+    quorvex_transfer_begin(client, "WriteFile", true);
+    const BOOL ok = WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr);
+    const DWORD error = ok ? 0 : GetLastError();
+    const bool late = quorvex_transfer_late(client);
+    return ok ? 1 : refused(client, "WriteFile", error, late);
 }
 
 int quorvex_set_control_report(quorvex_client* client) {
     ++client->reports_sent;
-    if (!HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE)) {
-        printf("failed HidD_SetOutputReport %d\n", static_cast<int>(GetLastError()));
-        ++client->reports_refused;
-        return 0;
-    }
-    return 1;
+    quorvex_transfer_begin(client, "HidD_SetOutputReport", true);
+    const BOOLEAN ok = HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE);
+    const DWORD error = ok ? 0 : GetLastError();
+    const bool late = quorvex_transfer_late(client);
+    return ok ? 1 : refused(client, "HidD_SetOutputReport", error, late);
 }

@@ -99,10 +99,10 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     return device;
 }
 
-HDEVINFO PresentHidInterfaces(GUID* hid_guid) {
+HDEVINFO PresentHidInterfaces(GUID* hid_guid, bool quiet) {
     HidD_GetHidGuid(hid_guid);
     HDEVINFO set = SetupDiGetClassDevsA(hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
+    if (set == INVALID_HANDLE_VALUE && !quiet)
         printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
     return set;
 }

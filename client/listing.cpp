@@ -3,12 +3,25 @@
 // discovery's path query, open and identity check, and prints its own words.
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "client/quorvex_client.h"
 
 namespace {
+
+// A quiet listing (the wait for a device still arriving) finds the same and
+// prints nothing.
+bool g_quiet = false;
+
+void say(const char* format, ...) {
+    if (g_quiet) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+}
 
 // What the listing found of one quorvex collection.
 struct collection_state {
@@ -29,19 +42,19 @@ const char* error_meaning(DWORD error) {
 
 void print_identity(hid_verdict verdict, const hid_identity& seen) {
     switch (verdict) {
-        case hid_verdict::no_preparsed: printf("    identity: unreadable (HidD_GetPreparsedData failed)\n"); return;
-        case hid_verdict::no_attributes: printf("    identity: unreadable (HidD_GetAttributes failed)\n"); return;
+        case hid_verdict::no_preparsed: say("    identity: unreadable (HidD_GetPreparsedData failed)\n"); return;
+        case hid_verdict::no_attributes: say("    identity: unreadable (HidD_GetAttributes failed)\n"); return;
         default: break;
     }
-    printf("    identity: VID 0x%04x, PID 0x%04x", static_cast<unsigned>(seen.attributes.VendorID),
+    say("    identity: VID 0x%04x, PID 0x%04x", static_cast<unsigned>(seen.attributes.VendorID),
            static_cast<unsigned>(seen.attributes.ProductID));
     if (seen.caps_read)
-        printf(", usage page 0x%04x, usage 0x%04x, input report %u bytes, output report %u bytes\n",
+        say(", usage page 0x%04x, usage 0x%04x, input report %u bytes, output report %u bytes\n",
                static_cast<unsigned>(seen.caps.UsagePage), static_cast<unsigned>(seen.caps.Usage),
                static_cast<unsigned>(seen.caps.InputReportByteLength),
                static_cast<unsigned>(seen.caps.OutputReportByteLength));
     else
-        printf(", capabilities unreadable (HidP_GetCaps failed)\n");
+        say(", capabilities unreadable (HidP_GetCaps failed)\n");
 }
 
 const char* verdict_text(hid_verdict verdict, const hid_identity& seen) {
@@ -62,12 +75,12 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
     bool out_of_memory = false;
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, data, &out_of_memory);
     if (detail == nullptr) {
-        printf("[%u] device path unreadable (%s)\n    verdict: not quorvex: identity unreadable\n",
+        say("[%u] device path unreadable (%s)\n    verdict: not quorvex: identity unreadable\n",
                static_cast<unsigned>(index), out_of_memory ? "out of memory" : "SetupDiGetDeviceInterfaceDetail failed");
         return;
     }
     const char* path = detail->DevicePath[0] != '\0' ? detail->DevicePath : "(empty device path)";
-    printf("[%u] %s\n", static_cast<unsigned>(index), path);
+    say("[%u] %s\n", static_cast<unsigned>(index), path);
 
     // Windows grants an open without access even on the collections it holds
     // for itself, and lets the identity be read through it.
@@ -77,7 +90,7 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
     HANDLE probe = CreateFileA(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
-        printf("    identity: unreadable (zero-access open failed: error %d)\n", static_cast<int>(GetLastError()));
+        say("    identity: unreadable (zero-access open failed: error %d)\n", static_cast<int>(GetLastError()));
     } else {
         verdict = CheckIdentity(probe, true, &seen);
         CloseHandle(probe);
@@ -87,12 +100,12 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
     HANDLE device = OpenForTransfers(detail->DevicePath);
     const DWORD error = device == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (device == INVALID_HANDLE_VALUE) {
-        printf("    read/write open: no, error %d%s\n", static_cast<int>(error), error_meaning(error));
+        say("    read/write open: no, error %d%s\n", static_cast<int>(error), error_meaning(error));
     } else {
         CloseHandle(device);
-        printf("    read/write open: yes\n");
+        say("    read/write open: yes\n");
     }
-    printf("    verdict: %s\n", verdict_text(verdict, seen));
+    say("    verdict: %s\n", verdict_text(verdict, seen));
     host_free(detail);
 
     if (verdict != hid_verdict::quorvex) return;
@@ -123,7 +136,7 @@ bool names_quorvex(const char* path) {
 void list_not_present(const GUID& hid_guid) {
     HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
-        printf("Not present: unknown (SetupDiGetClassDevs failed: %x)\n", static_cast<unsigned>(GetLastError()));
+        say("Not present: unknown (SetupDiGetClassDevs failed: %x)\n", static_cast<unsigned>(GetLastError()));
         return;
     }
     SP_DEVICE_INTERFACE_DATA data;
@@ -133,7 +146,7 @@ void list_not_present(const GUID& hid_guid) {
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &data); ++index)
         if ((data.Flags & SPINT_ACTIVE) == 0) ++absent;
 
-    printf("Not present (known to the system, device gone): %u interface(s)", absent);
+    say("Not present (known to the system, device gone): %u interface(s)", absent);
     const char* separator = "; quorvex: ";
     for (DWORD index = 0; absent != 0 && SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &data); ++index) {
         if ((data.Flags & SPINT_ACTIVE) != 0) continue;
@@ -141,30 +154,31 @@ void list_not_present(const GUID& hid_guid) {
         PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, &data, &out_of_memory);
         if (detail == nullptr) continue;
         if (names_quorvex(detail->DevicePath)) {
-            printf("%s%s", separator, detail->DevicePath);
+            say("%s%s", separator, detail->DevicePath);
             separator = ", ";
         }
         host_free(detail);
     }
-    printf("\n");
+    say("\n");
     SetupDiDestroyDeviceInfoList(set);
 }
 
 void print_collection(const char* name, const collection_state& state) {
-    printf("; %s collection: ", name);
-    if (!state.present) printf("not present");
-    else if (state.opens) printf("opens");
-    else printf("present, but the open fails with error %d", static_cast<int>(state.error));
+    say("; %s collection: ", name);
+    if (!state.present) say("not present");
+    else if (state.opens) say("opens");
+    else say("present, but the open fails with error %d", static_cast<int>(state.error));
 }
 
 }  // namespace
 
-bool ListInterfaces() {
+bool ListInterfaces(bool quiet) {
+    g_quiet = quiet;
     GUID hid_guid;
-    HDEVINFO set = PresentHidInterfaces(&hid_guid);
+    HDEVINFO set = PresentHidInterfaces(&hid_guid, quiet);
     if (set == INVALID_HANDLE_VALUE) return false;
 
-    printf("Present HID interfaces:\n");
+    say("Present HID interfaces:\n");
     collection_state control = {}, message = {};
     SP_DEVICE_INTERFACE_DATA data;
     std::memset(&data, 0, sizeof(data));
@@ -174,12 +188,12 @@ bool ListInterfaces() {
         list_interface(set, &data, count, &control, &message);
     SetupDiDestroyDeviceInfoList(set);
 
-    list_not_present(hid_guid);
+    if (!quiet) list_not_present(hid_guid);
 
     const bool usable = control.opens && message.opens;
-    printf("Summary: %u present interface(s)", static_cast<unsigned>(count));
+    say("Summary: %u present interface(s)", static_cast<unsigned>(count));
     print_collection("quorvex control", control);
     print_collection("quorvex message", message);
-    printf("; %s\n", usable ? "the modes will find the device" : "the modes will not find the device");
+    say("; %s\n", usable ? "the modes will find the device" : "the modes will not find the device");
     return usable;
 }

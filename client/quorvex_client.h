@@ -7,6 +7,8 @@
 #include "client/quorvex_contract.h"
 #include "platform/platform.h"
 
+struct quorvex_deadline;
+
 struct quorvex_client {
     HANDLE control;  // control collection (usage 0x0001), null when none
     HANDLE message;  // message collection (usage 0x0002), null when none
@@ -15,6 +17,11 @@ struct quorvex_client {
     int reports_sent;
     int reports_refused;
     int messages_read;
+    // Bounded runs only: the watchdog of their transfers (null for the
+    // demonstrations, which wait as long as the driver takes), and the call
+    // it stopped, after which the run plays nothing more.
+    quorvex_deadline* deadline;
+    const char* stalled;
 };
 
 // A new record with null handles and a cleared frame, or null when the heap
@@ -33,6 +40,22 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length);
 // Send the whole 65-byte frame: by file write, or by set-output-report.
 int quorvex_write_control_report(quorvex_client* client);
 int quorvex_set_control_report(quorvex_client* client);
+
+// Around every transfer of the two send operations and the message read.
+// Only a bounded run's client has a deadline; for the others these do nothing.
+void quorvex_deadline_arm(quorvex_deadline* deadline, const char* op, bool send);
+bool quorvex_deadline_disarm(quorvex_deadline* deadline);
+inline void quorvex_transfer_begin(quorvex_client* client, const char* op, bool send) {
+    if (client->deadline != nullptr) quorvex_deadline_arm(client->deadline, op, send);
+}
+// True when the watchdog cancelled the transfer that just returned.
+inline bool quorvex_transfer_late(quorvex_client* client) {
+    return client->deadline != nullptr && quorvex_deadline_disarm(client->deadline);
+}
+// A transfer failed after its cancel: says so and stops the run.
+void quorvex_transfer_stopped(quorvex_client* client, const char* op);
+// Whether a deadline stopped the run: a demonstration then plays nothing more.
+inline bool quorvex_stopped(const quorvex_client* client) { return client->stalled != nullptr; }
 
 // Discovery: the first present interface that is the collection with this
 // usage, opened; INVALID_HANDLE_VALUE when there is none.
@@ -60,8 +83,8 @@ struct hid_identity {
 hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen);
 
 // The set of present HID interfaces and the class GUID they were listed
-// under; on failure, says so and gives INVALID_HANDLE_VALUE.
-HDEVINFO PresentHidInterfaces(GUID* hid_guid);
+// under; on failure, says so (unless quiet) and gives INVALID_HANDLE_VALUE.
+HDEVINFO PresentHidInterfaces(GUID* hid_guid, bool quiet = false);
 
 // The device path of one enumerated interface, in a heap block the caller
 // releases with host_free; null when the heap or the detail query refuses
@@ -76,7 +99,7 @@ HANDLE OpenForTransfers(const char* path);
 // interfaces the system knows but that are not present, and a summary. True
 // when both quorvex collections are present and open for transfers. Sends
 // nothing and leaves nothing open.
-bool ListInterfaces();
+bool ListInterfaces(bool quiet = false);
 
 inline void put_le16(uint8_t* at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value & 0xFF);

@@ -32,6 +32,7 @@ void demo_digitizer(quorvex_client* client) {
     printf("Sending digitizer report\n");
     for (const pen_step& step : kPath) {
         quorvex_update_digitizer(client, step.status, step.x, step.y);
+        if (quorvex_stopped(client)) return;
         if (step.pause_ms != 0) Sleep(step.pause_ms);
     }
 }

@@ -35,6 +35,7 @@ void demo_keyboard(quorvex_client* client) {
     for (const keystroke& stroke : kScript) {
         keys[0] = stroke.key;
         quorvex_update_keyboard(client, stroke.modifiers, keys);
+        if (quorvex_stopped(client)) return;
         if (stroke.pause_ms != 0) Sleep(stroke.pause_ms);
     }
 }

@@ -12,8 +12,13 @@ int quorvex_write_message(quorvex_client* client, quorvex_message* message) {
 
 int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD* bytes_read) {
     DWORD got = 0;
-    if (!ReadFile(client->message, message->bytes, QUORVEX_MESSAGE_REPORT_SIZE, &got, nullptr)) {
-        printf("failed ReadFile %d\n", static_cast<int>(GetLastError()));
+    quorvex_transfer_begin(client, "ReadFile", false);
+    const BOOL ok = ReadFile(client->message, message->bytes, QUORVEX_MESSAGE_REPORT_SIZE, &got, nullptr);
+    const DWORD error = ok ? 0 : GetLastError();
+    const bool late = quorvex_transfer_late(client);
+    if (!ok) {
+        printf("failed ReadFile %d\n", static_cast<int>(error));
+        if (late) quorvex_transfer_stopped(client, "ReadFile");
         return 0;
     }
     if (bytes_read != nullptr) *bytes_read = got;

@@ -40,12 +40,14 @@ void demo_multitouch(quorvex_client* client) {
     Sleep(3000);
 
     if (!quorvex_update_multitouch(client, contacts)) printf("quorvex_update_multitouch TOUCH_DOWN FAILED\n");
+    if (quorvex_stopped(client)) return;
 
     for (quorvex_touch_contact& contact : contacts) {
         contact.x = static_cast<uint16_t>(contact.x + 1000);
         contact.y = static_cast<uint16_t>(contact.y + 1000);
     }
     if (!quorvex_update_multitouch(client, contacts)) printf("quorvex_update_multitouch TOUCH_MOVE FAILED\n");
+    if (quorvex_stopped(client)) return;
 
     for (quorvex_touch_contact& contact : contacts) contact.status = 0;
     if (!quorvex_update_multitouch(client, contacts)) printf("quorvex_update_multitouch TOUCH_UP FAILED\n");

@@ -225,4 +225,10 @@ TEST(Listing, WholeEntriesAndTheUnpluggedDeviceNamed) {
               "Summary: 3 present interface(s); quorvex control collection: opens; quorvex message collection: opens; "
               "the modes will find the device\n");
     EXPECT_EQ(run.status, 0);
+
+    // Another maker's unplugged mouse is counted among the gone, never named as quorvex.
+    const run_result gone = run_here("others=0,absent=1,gone=2", {"/list"});
+    EXPECT_NE(gone.out.find("\nNot present (known to the system, device gone): 3 interface(s); quorvex: " + at(0) + "\n"),
+              std::string::npos)
+        << gone.out;
 }

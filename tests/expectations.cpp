@@ -16,7 +16,9 @@ std::string expected_help() {
     return std::string("testquorvex ") + TESTQUORVEX_VERSION + ", test client for the quorvex virtual HID device\n" +
            kUsage +
            "       testquorvex /list  every present HID interface, and why it is or is not the device\n"
-           "       testquorvex /all   the five demonstrations that end, in turn; status 4 if a report was refused\n";
+           "       testquorvex /all   the five demonstrations that end, in turn; status 4 if a report was refused\n"
+           "       /timeout:MS after /all: each transfer's deadline (5000); status 5 past it\n"
+           "       /wait:S     after /list, /all: first wait up to S seconds for the device to arrive\n";
 }
 
 std::string search_line(int usage) {

@@ -122,7 +122,8 @@ TEST(All, RefusalsAndAFailedReadEndWithStatusFour) {
     struct {
         const char* scenario;
         int status;
-        std::string summary;  // the last line
+        std::string summary;  // the last lines
+        const char* modifier = "/timeout:5000";
     } const cases[] = {
         {"fail=WriteFile@3", 4, "All: 31 reports sent, 1 refused; vendor message read back\n"},
         // A refused first report of a touch phase leaves out the second.
@@ -132,12 +133,81 @@ TEST(All, RefusalsAndAFailedReadEndWithStatusFour) {
         {"fail=WriteFile@25", 4, "All: 31 reports sent, 1 refused; vendor message not read back\n"},
         {"unplug-after=20", 4, "All: 31 reports sent, 11 refused; vendor message not read back\n"},
         {"device=none", 3, kNotFound},
+        // A transfer the driver keeps past its deadline is cancelled; nothing more is played.
+        {"stall=WriteFile@3", 5,
+         "Sending digitizer report\nfailed WriteFile 995\nStopped: the driver did not complete WriteFile within 5000 "
+         "ms\nAll: 9 reports sent, 1 refused; vendor message not read back\n"},
+        {"stall=HidD_SetOutputReport@2", 5,
+         "Sending multitouch report\nfailed HidD_SetOutputReport 995\nStopped: the driver did not complete "
+         "HidD_SetOutputReport within 250 ms\nquorvex_update_multitouch TOUCH_DOWN FAILED\nAll: 2 reports sent, 1 "
+         "refused; vendor message not read back\n",
+         "/timeout:250"},
+        {"stall=WriteFile@14", 5,
+         "Sending keyboard report\nfailed WriteFile 995\nStopped: the driver did not complete WriteFile within 1 ms\n"
+         "All: 20 reports sent, 1 refused; vendor message not read back\n",
+         "/timeout:1"},
+        {"answer=none", 5,
+         "Reading vendor message report\nfailed ReadFile 995\nStopped: the driver did not complete ReadFile within "
+         "600000 ms\nAll: 31 reports sent, 0 refused; vendor message not read back\n",
+         "/timeout:600000"},
+        {"stall=ReadFile@1", 5, "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 5000 ms\n"
+         "All: 31 reports sent, 0 refused; vendor message not read back\n"},
     };
     for (const auto& c : cases) {
-        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/all"});
+        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/all", c.modifier});
         EXPECT_EQ(run.status, c.status) << c.scenario;
         ASSERT_GE(run.out.size(), c.summary.size()) << c.scenario;
         EXPECT_EQ(run.out.substr(run.out.size() - c.summary.size()), c.summary) << c.scenario << "\n" << run.out;
         EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());
+    }
+}
+
+// A driver that keeps the cancelled transfer too: the run still ends, from
+// the watchdog, with the same status.
+TEST(All, ADriverThatIgnoresTheCancelStillEndsTheRun) {
+    const run_result run = run_program("clock=virtual,stall=WriteFile@1:deaf", {"/all"});
+    EXPECT_EQ(run.status, 5);
+    EXPECT_EQ(run.out, connected_prologue() + expected_demonstration("/multitouch") +
+                           "Sending mouse report\nStopped: the driver did not complete WriteFile within 5000 ms, nor "
+                           "give it up when cancelled\nAll: 7 reports sent, 1 refused; vendor message not read back\n");
+    EXPECT_NE(run.err.find("sim: WriteFile control stalls"), std::string::npos) << run.err;
+}
+
+// /wait: a device still arriving is waited for, quietly, then found as usual.
+TEST(All, WaitsForADeviceStillArriving) {
+    const run_result arrived = run_here("clock=virtual,arrive-after=1100", {"/all", "/wait:2"});
+    EXPECT_EQ(arrived.status, 0);
+    EXPECT_EQ(arrived.out, "Waiting up to 2 s for the quorvex device\nThe quorvex device is ready after 1250 ms\n" +
+                               connected_prologue() + expected_demonstration("/all"));
+    EXPECT_EQ(frames_received(), expected_frames("/all"));
+
+    const run_result late = run_here("clock=virtual,arrive-after=1500", {"/all", "/wait:1"});
+    EXPECT_EQ(late.status, 3);
+    EXPECT_EQ(late.out, "Waiting up to 1 s for the quorvex device\nThe quorvex device did not come within 1 s\n" +
+                            search_line(1) + kNotFound);
+    EXPECT_EQ(sleeps(), (std::vector<DWORD>{250, 250, 250, 250}));
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+}
+
+TEST(FrontEnd, AMalformedModifierPrintsTheUsageAndNamesIt) {
+    const struct {
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {{"/all", "/timeout:0"}, "Bad value after /all: /timeout:0 (a whole number from 1 to 600000)\n"},
+        {{"/all", "/timeout:600001"}, "Bad value after /all: /timeout:600001 (a whole number from 1 to 600000)\n"},
+        {{"/all", "/wait:"}, "Bad value after /all: /wait: (a whole number from 1 to 3600)\n"},
+        {{"/all", "/wait:-1"}, "Bad value after /all: /wait:-1 (a whole number from 1 to 3600)\n"},
+        {{"/all", "/timeout:5", "extra"}, "Malformed modifier after /all: extra\n"},
+        {{"/all", "timeout:5"}, "Malformed modifier after /all: timeout:5\n"},
+        {{"/list", "/timeout:5"}, "Not a modifier of /list: /timeout:5\n"},
+        {{"/all", "/TIMEOUT:5"}, "Not a modifier of /all: /TIMEOUT:5\n"},
+        {{"/all", "/time:5"}, "Not a modifier of /all: /time:5\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result run = run_here("", c.args);
+        EXPECT_EQ(run.status, 1) << c.line;
+        EXPECT_EQ(run.out, std::string(kUsage) + c.line);
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA") + sim_calls("malloc"), 0) << c.line;
     }
 }

@@ -163,6 +163,19 @@ TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
     CloseHandle(c);
     CloseHandle(m);
 
+    // A write beside a heap block fails the run when the block is freed, or
+    // at the latest when the run ends, as a checking heap fails it on Windows.
+    auto overrun = [](int at, bool free_it) {
+        char* block = static_cast<char*>(host_malloc(10));
+        block[at] = 'x';
+        if (free_it) host_free(block);
+        std::string error;
+        sim_configure("", &error);
+    };
+    EXPECT_DEATH(overrun(11, true), "sim: heap block of 10 bytes was written past its end");
+    EXPECT_DEATH(overrun(-1, true), "sim: heap block of 10 bytes was written before its start");
+    EXPECT_DEATH(overrun(10, false), "sim: heap block of 10 bytes was written past its end");
+
     // A handle opened for overlapped I/O takes no synchronous transfer; the
     // HID library's own requests still go through.
     c = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -7,10 +7,12 @@ exe=$1
 command -v valgrind >/dev/null || skip "valgrind is not installed (Debian: valgrind)"
 
 failures=0
-for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list; do
+# The last run: a stalled transfer, which the watchdog thread cancels.
+for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /all:stalled; do
     scenario=clock=virtual
     [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
     [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20
+    [ "$mode" = /all:stalled ] && mode=/all scenario=clock=virtual,stall=WriteFile@3
     log=$(mktemp)
     QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
         --error-exitcode=99 --log-file="$log" "$exe" "$mode" >/dev/null 2>"$log.err"

@@ -10,7 +10,10 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/sim/clock.h"
 #include "platform/sim/decode.h"
+#include "platform/sim/heap.h"
+#include "platform/sim/timing.h"
 
 const GUID kHidGuid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
@@ -27,6 +30,7 @@ DWORD injected_error(const std::string& op) {
     if (op == "ReadFile") return ERROR_DEVICE_NOT_CONNECTED;
     if (op == "WriteFile" || op == "HidD_SetOutputReport") return ERROR_GEN_FAILURE;
     if (op == "CloseHandle" || op == "SetupDiDestroyDeviceInfoList") return ERROR_INVALID_HANDLE;
+    if (op == "CreateEventA" || op == "CreateThread" || op == "OpenThread") return ERROR_NOT_ENOUGH_MEMORY;
     return ERROR_INVALID_FUNCTION;
 }
 
@@ -58,6 +62,11 @@ void lay_out_bus(const sim_scenario& s) {
     for (int i = 0; i < s.absent; ++i) {
         bus.push_back(collection(hid_path("vid_001f&pid_ba1c", "&col01", n++), role::other, DEVICE_VENDOR_ID,
                                  DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_CONTROL));
+        bus.back().present = false;
+    }
+    // Another maker's mouse, once plugged in: only its registration is left.
+    for (int i = 0; i < s.gone; ++i) {
+        bus.push_back(collection(hid_path("vid_046d&pid_c077", "", n++), role::other, 0x046D, 0xC077, 0x0001, 0x0002));
         bus.back().present = false;
     }
     for (int i = 0; i < s.emptypath; ++i)
@@ -96,6 +105,7 @@ void lay_out_bus(const sim_scenario& s) {
         bus_interface message = collection(hid_path("vid_001f&pid_ba1c", "&col02", n++), role::message,
                                            DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, DEVICE_USAGE_PAGE, DEVICE_MESSAGE);
         control.device = message.device = d;
+        control.arrived = message.arrived = s.arrive_after == 0;
         if (s.device == "control") {
             bus.push_back(control);
         } else if (s.message_first) {
@@ -144,8 +154,9 @@ void unplug(int device) {
         if (iface.device == device) iface.present = false;
 }
 
-// Counts the call; true when the scenario makes this one fail.
-bool injected(const std::string& op) {
+}  // namespace
+
+bool fault_injected(const std::string& op) {
     const int call = ++sys().calls[op];
     for (const sim_fault& fault : sys().scenario.faults) {
         if (fault.op == op && (fault.call == 0 || fault.call == call)) return true;
@@ -154,15 +165,32 @@ bool injected(const std::string& op) {
 }
 
 void report_at_exit() {
+    heap_check_all();
     const sim_in_use usage = sim_usage();
     fprintf(stderr, "sim: exit: %s\n", usage.none() ? "nothing left open" : ("left open: " + sim_describe(usage)).c_str());
 }
 
-}  // namespace
+void arrive_when_due() {
+    const int due = sys().scenario.arrive_after;
+    if (due == 0 || clock_now_us() < static_cast<int64_t>(due) * 1000) return;
+    for (bus_interface& iface : sys().bus) {
+        if (iface.arrived) continue;
+        iface.arrived = true;
+        trace("the quorvex device arrives: " + iface.path);
+    }
+}
 
-system_state::~system_state() {
-    // Process exit gives back what a stopped run still held, as Windows does.
-    for (auto& block : heap) std::free(const_cast<void*>(block.first));
+DWORD stall_if_due(const char* op, const char* collection) {
+    const int call = sys().calls[op];
+    for (const sim_stall& stall : sys().scenario.stalls) {
+        if (stall.op != op || stall.call != call) continue;
+        trace(std::string(op) + " " + collection + " stalls: the driver does not complete it" +
+              (stall.deaf ? ", nor its cancellation" : " until it is cancelled"));
+        const DWORD error = timing_stall(stall.deaf, sys().interrupt);
+        trace(std::string(op) + " " + collection + " cancelled");
+        return error;
+    }
+    return ERROR_SUCCESS;
 }
 
 system_state& sys() {
@@ -179,7 +207,7 @@ void trace(const std::string& line) {
 }
 
 bool maybe_inject(const std::string& op) {
-    if (!injected(op)) return false;
+    if (!fault_injected(op)) return false;
     set_last_error(injected_error(op));
     trace("fail " + op + " call " + std::to_string(sys().calls[op]) + ": error " + std::to_string(GetLastError()));
     return true;
@@ -235,6 +263,8 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     if (iface.kind != role::control) return refuse(op, collection, ERROR_INVALID_FUNCTION);
     // HID output reports are taken whole or not at all.
     if (length != DEVICE_OUTPUT_LENGTH) return refuse(op, collection, ERROR_INVALID_USER_BUFFER);
+    if (const DWORD stalled = stall_if_due(op, collection)) return refuse(op, collection, stalled);
+    clock_pass(sys().scenario.latency_us);
 
     const auto* frame = static_cast<const uint8_t*>(buffer);
     if (!device_accepts(frame, length)) return refuse(op, collection, ERROR_INVALID_PARAMETER);
@@ -263,8 +293,9 @@ bool sim_configure(const std::string& text, std::string* error) {
     sim_scenario scenario;
     if (!parse_scenario(text, &scenario, error)) return false;
     system_state& s = sys();
-    for (auto& block : s.heap) std::free(const_cast<void*>(block.first));
-    s.heap.clear();
+    heap_reset();
+    timing_reset();
+    clock_reset(scenario.virtual_clock);
     s.files.clear();
     s.sets.clear();
     s.preparsed.clear();
@@ -282,8 +313,8 @@ void sim_set_trace(bool on) { sys().trace = on; }
 
 sim_in_use sim_usage() {
     const system_state& s = sys();
-    return {static_cast<int>(s.files.size()), static_cast<int>(s.sets.size()), static_cast<int>(s.preparsed.size()),
-            static_cast<int>(s.heap.size())};
+    return {static_cast<int>(s.files.size()) + timing_open_objects(), static_cast<int>(s.sets.size()),
+            static_cast<int>(s.preparsed.size()), heap_blocks()};
 }
 
 std::string sim_describe(const sim_in_use& u) {
@@ -316,6 +347,9 @@ const std::vector<std::string>& sim_failable_operations() {
         "WriteFile",
         "HidD_SetOutputReport",
         "ReadFile",
+        "CreateEventA",
+        "OpenThread",
+        "CreateThread",
     };
     return kOps;
 }
@@ -333,26 +367,4 @@ void host_start() {
     }
     sim_set_trace(true);
     std::atexit(report_at_exit);
-}
-
-void* host_malloc(std::size_t size) {
-    if (injected("malloc")) {
-        trace("fail malloc call " + std::to_string(sim_calls("malloc")));
-        return nullptr;
-    }
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block != nullptr) sys().heap[block] = size;
-    return succeed_with(block);
-}
-
-void host_free(void* block) {
-    if (block == nullptr) return;
-    auto it = sys().heap.find(block);
-    if (it == sys().heap.end()) {
-        fprintf(stderr, "sim: free of a block the heap never gave out\n");
-        std::abort();
-    }
-    sys().heap.erase(it);
-    std::free(block);
-    set_last_error(kClobberedLastError);
 }

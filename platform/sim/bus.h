@@ -30,6 +30,7 @@ struct bus_interface {
     bool caps_fail;
     bool short_size_query;
     bool present = true;  // false: its device was unplugged, and only its registration is left
+    bool arrived = true;  // false: its device is still being installed, and the system knows nothing of it
 };
 
 using input_report = std::array<uint8_t, DEVICE_INPUT_LENGTH>;
@@ -61,7 +62,6 @@ struct system_state {
     std::vector<other_open> others;
     std::map<uintptr_t, device_set> sets;
     std::map<uintptr_t, size_t> preparsed;  // -> interface
-    std::map<const void*, size_t> heap;     // -> block size
     std::map<std::string, int> calls;
     std::vector<sim_event> events;
     uintptr_t next_object = 0x100;
@@ -69,8 +69,6 @@ struct system_state {
     int frames = 0;  // output reports the device has taken
     bool trace = false;
     void (*interrupt)() = nullptr;
-
-    ~system_state();
 };
 
 system_state& sys();
@@ -97,6 +95,15 @@ void trace(const std::string& line);
 // Counts the call and, when the scenario makes this one fail, sets the error
 // that failure gives and says so.
 bool maybe_inject(const std::string& op);
+// Counts the call; true when the scenario makes this one fail.
+bool fault_injected(const std::string& op);
+// The interfaces of a device still being installed appear once their time has come.
+void arrive_when_due();
+// Holds a transfer the scenario stalls at this call, until it is cancelled;
+// ERROR_SUCCESS when this call is not one of them.
+DWORD stall_if_due(const char* op, const char* collection);
+// What the run still holds, at its end: "sim: exit: ..." on standard error.
+void report_at_exit();
 uintptr_t new_object();
 open_file* find_file(HANDLE handle);
 device_set* find_set(HDEVINFO set);

@@ -1,5 +1,6 @@
 // Stand-ins for kernel32: opening, reading, writing and closing the HID
-// collections' device paths, and the clock. GetLastError lives with the bus.
+// collections' device paths; the clock; the threads and events a client may
+// bound its transfers with. GetLastError lives with the bus.
 
 #include <algorithm>
 #include <chrono>
@@ -10,9 +11,13 @@
 #include <thread>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/clock.h"
 #include "platform/sim/decode.h"
+#include "platform/sim/timing.h"
 
 namespace {
+
+constexpr int64_t kPerformanceFrequency = 10000000;  // what current Windows reports
 
 bool transfers(DWORD access) { return (access & (GENERIC_READ | GENERIC_WRITE)) != 0; }
 
@@ -88,7 +93,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL CloseHandle(HANDLE handle) {
     const bool fails = maybe_inject("CloseHandle");
     // Even a close that reports failure leaves the handle closed.
-    if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return fail_with(ERROR_INVALID_HANDLE, FALSE);
+    if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0 && !timing_close(handle))
+        return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return fails ? FALSE : succeed_with(TRUE);
 }
 
@@ -115,13 +121,15 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     if (iface.kind != role::message) return refuse("ReadFile", collection, ERROR_INVALID_FUNCTION);
     if (buffer == nullptr || length < DEVICE_INPUT_LENGTH) return refuse("ReadFile", collection, ERROR_INVALID_USER_BUFFER);
 
+    if (const DWORD stalled = stall_if_due("ReadFile", collection)) return refuse("ReadFile", collection, stalled);
     if (file->input.empty()) {
-        // A synchronous read waits for the device; this one never answers.
+        // A synchronous read waits for the device until it is cancelled; with
+        // nobody to cancel it, in-process it ends as a tester at the console
+        // would end it.
         trace("ReadFile message waits: the device sends no input report");
-        // In-process the wait ends as a tester at the console would end it.
-        if (sys().interrupt != nullptr) sys().interrupt();
-        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        return refuse("ReadFile", collection, timing_stall(false, sys().interrupt));
     }
+    clock_pass(sys().scenario.latency_us);
     const input_report report = file->input.front();
     file->input.pop_front();
     const DWORD delivered = static_cast<DWORD>(sys().scenario.reply_length);
@@ -144,7 +152,7 @@ void Sleep(DWORD milliseconds) {
     s.events.push_back(event);
     trace("Sleep " + std::to_string(milliseconds));
     set_last_error(kClobberedLastError);
-    if (!s.scenario.virtual_clock) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    clock_pass(static_cast<int64_t>(milliseconds) * 1000);
 
     if (s.scenario.interrupt_after > 0 && ++s.sleeps == s.scenario.interrupt_after) {
         trace("interrupted after Sleep " + std::to_string(s.sleeps) + ", as by Ctrl+C");
@@ -157,4 +165,54 @@ void Sleep(DWORD milliseconds) {
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
     }
+}
+
+// ---- the clock, threads and events: safe from any thread ----------------------
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = kPerformanceFrequency;
+    return succeed_with(TRUE);
+}
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+    count->QuadPart = clock_now_us() * (kPerformanceFrequency / 1000000);
+    return succeed_with(TRUE);
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial, LPCSTR) {
+    if (maybe_inject("CreateEventA")) return nullptr;
+    return succeed_with(timing_create_event(manual_reset != FALSE, initial != FALSE));
+}
+
+BOOL SetEvent(HANDLE event) { return timing_set_event(event); }
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) { return timing_wait(object, milliseconds); }
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE start, LPVOID argument, DWORD,
+                    LPDWORD thread_id) {
+    if (maybe_inject("CreateThread")) return nullptr;
+    if (thread_id != nullptr) *thread_id = 0;
+    return succeed_with(timing_create_thread(start, argument));
+}
+
+DWORD GetCurrentThreadId() { return timing_thread_id(); }
+
+HANDLE OpenThread(DWORD access, BOOL, DWORD thread_id) {
+    if (maybe_inject("OpenThread")) return nullptr;
+    // Only what the client asks for is checked: cancelling needs THREAD_TERMINATE.
+    if ((access & THREAD_TERMINATE) == 0) return fail_with<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
+    return succeed_with(timing_open_thread(thread_id));
+}
+
+BOOL CancelSynchronousIo(HANDLE thread) {
+    const BOOL cancelled = timing_cancel_io(thread);
+    if (cancelled) trace("CancelSynchronousIo: the stalled transfer is cancelled");
+    return cancelled;
+}
+
+void ExitProcess(UINT status) {
+    // The default console process ends without flushing the C runtime's
+    // buffers; the simulated system still says what was left open.
+    if (sys().trace) report_at_exit();
+    std::_Exit(static_cast<int>(status));
 }

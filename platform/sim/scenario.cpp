@@ -8,7 +8,7 @@
 namespace {
 
 bool parse_count(const std::string& text, int max, int* out) {
-    if (text.empty() || text.size() > 6) return false;
+    if (text.empty() || text.size() > 7) return false;
     if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
     const int value = std::atoi(text.c_str());
     if (value > max) return false;
@@ -43,6 +43,18 @@ bool parse_fault(const std::string& value, sim_fault* fault) {
     if (std::find(known.begin(), known.end(), fault->op) == known.end()) return false;
     if (at == std::string::npos) return true;
     return parse_count(value.substr(at + 1), 1000000, &fault->call) && fault->call > 0;
+}
+
+// OP@K or OP@K:deaf, for one of the three transfers.
+bool parse_stall(const std::string& value, sim_stall* stall) {
+    const size_t at = value.find('@');
+    if (at == std::string::npos) return false;
+    stall->op = value.substr(0, at);
+    if (stall->op != "WriteFile" && stall->op != "HidD_SetOutputReport" && stall->op != "ReadFile") return false;
+    std::string call = value.substr(at + 1);
+    stall->deaf = call.size() > 5 && call.compare(call.size() - 5, 5, ":deaf") == 0;
+    if (stall->deaf) call.resize(call.size() - 5);
+    return parse_count(call, 1000000, &stall->call) && stall->call > 0;
 }
 
 // "r", "w" or "rw" as access rights or share modes; "-" shares nothing.
@@ -93,7 +105,8 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         {"badcaps", &s->badcaps, 8},          {"emptypath", &s->emptypath, 8},
         {"longpath", &s->longpath, 8},        {"shortsize", &s->shortsize, 8},
         {"absent", &s->absent, 8},            {"othervendor", &s->othervendor, 8},
-        {"genericpage", &s->genericpage, 8},
+        {"genericpage", &s->genericpage, 8},  {"gone", &s->gone, 8},
+        {"arrive-after", &s->arrive_after, 3600000}, {"latency", &s->latency_us, 1000000},
         {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
     };
     for (const counted& c : counts) {
@@ -103,6 +116,12 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         sim_fault fault;
         if (!parse_fault(value, &fault)) return false;
         s->faults.push_back(fault);
+        return true;
+    }
+    if (key == "stall") {
+        sim_stall stall;
+        if (!parse_stall(value, &stall)) return false;
+        s->stalls.push_back(stall);
         return true;
     }
     if (key == "hold") {

@@ -10,6 +10,13 @@ struct sim_fault {
     int call;  // 1-based call index; 0 for every call
 };
 
+// A transfer the driver does not complete until it is cancelled.
+struct sim_stall {
+    std::string op;  // WriteFile, HidD_SetOutputReport or ReadFile
+    int call;        // 1-based call index
+    bool deaf;       // it ignores the cancel too
+};
+
 // Another process holding one of the device's collections open.
 struct sim_holder {
     std::string collection;  // control or message
@@ -29,11 +36,13 @@ struct sim_scenario {
     int longpath = 0;             // interfaces with a very long device path
     int shortsize = 0;            // size query reports less than the record's fixed part
     int absent = 1;               // interfaces of a quorvex device that is no longer present
+    int gone = 0;                 // interfaces of other makers' devices that are no longer present
     int othervendor = 0;          // another vendor's device with the quorvex product ID and usages
     int genericpage = 0;          // quorvex IDs with usages 1 and 2 on the generic desktop page
     bool message_first = false;   // the message collection is listed before the control collection
     std::vector<sim_holder> holders;
     std::vector<sim_fault> faults;
+    std::vector<sim_stall> stalls;
     bool custom_reply = false;
     std::vector<uint8_t> reply;   // data bytes after the report ID, at most 32
     bool answer = true;           // false: the device never delivers a message report
@@ -41,6 +50,8 @@ struct sim_scenario {
     bool virtual_clock = false;
     int interrupt_after = 0;      // 0: never
     int unplug_after = 0;         // the device is unplugged after taking this many frames; 0: never
+    int arrive_after = 0;         // ms after the start at which the quorvex interfaces appear
+    int latency_us = 0;           // how long every transfer takes
 };
 
 // Parses the comma-separated items; false with the offending item named.

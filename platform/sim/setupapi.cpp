@@ -7,17 +7,21 @@
 #include <cstring>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/heap.h"
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR, HWND, DWORD flags) {
     if (maybe_inject("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
     if (guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     record("SetupDiGetClassDevsA", "", nullptr, 0, 0);
+    arrive_when_due();
     device_set set;
     const bool hid = std::memcmp(guid, &kHidGuid, sizeof(GUID)) == 0;
     if (hid && (flags & DIGCF_DEVICEINTERFACE)) {
         // Without DIGCF_PRESENT the set also holds what was once plugged in.
-        for (size_t i = 0; i < sys().bus.size(); ++i)
-            if (sys().bus[i].present || !(flags & DIGCF_PRESENT)) set.members.push_back(i);
+        for (size_t i = 0; i < sys().bus.size(); ++i) {
+            const bus_interface& iface = sys().bus[i];
+            if (iface.arrived && (iface.present || !(flags & DIGCF_PRESENT))) set.members.push_back(i);
+        }
     }
     const uintptr_t handle = new_object();
     sys().sets.emplace(handle, set);
@@ -62,10 +66,10 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA
     }
     // A caller that claims more room than it allocated would have the path
     // written past its block.
-    auto block = sys().heap.find(detail);
-    if (block != sys().heap.end() && size > block->second) {
+    const size_t block = heap_block_size(detail);
+    if (block != 0 && size > block) {
         fprintf(stderr, "sim: SetupDiGetDeviceInterfaceDetailA told %u bytes for a block of %zu\n",
-                static_cast<unsigned>(size), block->second);
+                static_cast<unsigned>(size), block);
         std::abort();
     }
     if (size < sizeof(DWORD) || detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))

@@ -3,6 +3,7 @@
 // 32-bit integer widths. The functions are implemented by the simulated system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #define WINAPI
@@ -29,6 +30,16 @@ typedef const char* PCSTR;
 typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
+typedef unsigned int UINT;
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    int64_t QuadPart;
+};
 
 #define TRUE 1
 #define FALSE 0
@@ -136,6 +147,11 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define FILE_SHARE_WRITE 0x00000002
 #define OPEN_EXISTING 3
 #define FILE_FLAG_OVERLAPPED 0x40000000
+#define THREAD_TERMINATE 0x0001
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
 
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1
@@ -149,6 +165,8 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_NO_MORE_ITEMS 259
+#define ERROR_OPERATION_ABORTED 995
+#define ERROR_NOT_FOUND 1168
 #define ERROR_DEVICE_NOT_CONNECTED 1167
 #define ERROR_INVALID_USER_BUFFER 1784
 #define ERROR_INVALID_CLASS 0xE0000209u
@@ -167,6 +185,17 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE object);
 void Sleep(DWORD milliseconds);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, std::size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId);
+DWORD GetCurrentThreadId();
+HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
+BOOL CancelSynchronousIo(HANDLE thread);
+[[noreturn]] void ExitProcess(UINT exitCode);
 
 // setupapi
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);

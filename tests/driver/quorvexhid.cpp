@@ -6,6 +6,13 @@
 // device's first top-level collection); the hardware ID says which. Every
 // frame the control collection receives and every input report the message
 // collection delivers is appended to C:\quorvex-record.bin for the tests.
+//
+// A test may have it misbehave as a driver under test may: C:\quorvex-pend.txt
+// holds "W K N", "S K N" or "A K N", and from then on (N tells one request
+// from the next) the K-th write or set-output-report is pended until it is
+// cancelled ('P' in the record, then 'C' when cancelled), or the K-th vendor
+// message is never answered ('A'). A pended request nobody cancels is given
+// up after 5 s ('T'), so that the next test finds the driver working.
 
 // MinGW's intrinsics define these three and its wdm.h defines them again,
 // which C++ refuses; take the intrinsics' versions out.
@@ -98,6 +105,17 @@ constexpr unsigned kPendingMax = 16;
 uint8_t g_pending[kPendingMax][DEVICE_INPUT_LENGTH];
 unsigned g_pending_first, g_pending_count;
 HANDLE g_record;
+
+// The misbehaviour asked for, and the request it keeps.
+struct pend_request {
+    char kind;        // 'W', 'S' or 'A'; 0 for none
+    unsigned which;   // the K-th of that kind
+    unsigned nonce;   // a new one starts the count again
+    unsigned seen;    // of that kind since
+    PIRP pended;
+    KEVENT released;  // set when the pended request is cancelled
+};
+pend_request g_pend;
 
 device_state* state_of(PDEVICE_OBJECT fdo) {
     return static_cast<device_state*>(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->MiniDeviceExtension);
@@ -209,6 +227,90 @@ NTSTATUS read_report(device_state* state, PIRP irp) {
     return STATUS_SUCCESS;
 }
 
+unsigned parse_number(const char*& at) {
+    while (*at == ' ') ++at;
+    unsigned value = 0;
+    while (*at >= '0' && *at <= '9') value = value * 10 + static_cast<unsigned>(*at++ - '0');
+    return value;
+}
+
+// Whether this request of the kind is the one to misbehave on: reads the
+// test's file each time, since it may change between runs.
+bool misbehave_on(char kind) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"\\??\\C:\\quorvex-pend.txt");
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE file;
+    if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                 FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0)))
+        return false;
+    char text[64];
+    const bool read = NT_SUCCESS(ZwReadFile(file, nullptr, nullptr, nullptr, &io, text, sizeof(text) - 1, nullptr, nullptr));
+    ZwClose(file);
+    if (!read) return false;
+    text[io.Information < sizeof(text) ? io.Information : sizeof(text) - 1] = 0;
+    const char* at = text;
+    const char wanted = *at++;
+    const unsigned which = parse_number(at);
+    const unsigned nonce = parse_number(at);
+    if (wanted != g_pend.kind || which != g_pend.which || nonce != g_pend.nonce) {
+        g_pend.kind = wanted;
+        g_pend.which = which;
+        g_pend.nonce = nonce;
+        g_pend.seen = 0;
+    }
+    return kind == g_pend.kind && ++g_pend.seen == g_pend.which;
+}
+
+void NTAPI cancel_pended(PDEVICE_OBJECT, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    if (g_pend.pended == irp) g_pend.pended = nullptr;
+    KeReleaseSpinLock(&g_lock, irql);
+    record('C', nullptr, 0);
+    KeSetEvent(&g_pend.released, IO_NO_INCREMENT, FALSE);
+    irp->IoStatus.Status = STATUS_CANCELLED;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+
+// Nobody cancelled it in 5 s: give it up, so that the class driver, and
+// everything queued behind it, goes on.
+void NTAPI release_later(PVOID argument) {
+    PIRP irp = static_cast<PIRP>(argument);
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -5LL * 10000000;
+    KeWaitForSingleObject(&g_pend.released, Executive, KernelMode, FALSE, &timeout);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    const bool ours = g_pend.pended == irp;
+    if (ours) g_pend.pended = nullptr;
+    KeReleaseSpinLock(&g_lock, irql);
+    if (ours && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        record('T', nullptr, 0);
+        complete(irp, STATUS_IO_TIMEOUT);
+    }
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+NTSTATUS pend(PIRP irp) {
+    KeClearEvent(&g_pend.released);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    g_pend.pended = irp;
+    KeReleaseSpinLock(&g_lock, irql);
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, cancel_pended);
+    HANDLE thread;
+    if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, release_later, irp)))
+        ZwClose(thread);
+    return STATUS_PENDING;
+}
+
 // Windows passes the packet in Irp->UserBuffer; Wine's class driver passes it
 // in Type3InputBuffer or SystemBuffer, depending on the request.
 HID_XFER_PACKET* packet_of(PIRP irp) {
@@ -223,10 +325,17 @@ NTSTATUS take_frame(device_state* state, PIRP irp, char kind) {
     const HID_XFER_PACKET* packet = packet_of(irp);
     if (packet == nullptr || packet->reportBuffer == nullptr) return complete(irp, STATUS_INVALID_PARAMETER);
     if (state->collection != DEVICE_CONTROL) return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    if (misbehave_on(kind)) {
+        record('P', packet->reportBuffer, packet->reportBufferLen);
+        return pend(irp);
+    }
     record(kind, packet->reportBuffer, packet->reportBufferLen);
     if (!device_accepts(packet->reportBuffer, packet->reportBufferLen)) return complete(irp, STATUS_INVALID_PARAMETER);
     uint8_t reply[DEVICE_INPUT_LENGTH];
-    if (device_answer(packet->reportBuffer, reply)) answer(reply);
+    if (device_answer(packet->reportBuffer, reply)) {
+        if (misbehave_on('A')) record('A', reply, DEVICE_INPUT_LENGTH);
+        else answer(reply);
+    }
     return complete(irp, STATUS_SUCCESS, packet->reportBufferLen);
 }
 
@@ -372,6 +481,7 @@ void NTAPI unload(PDRIVER_OBJECT) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
     KeInitializeSpinLock(&g_lock);
+    KeInitializeEvent(&g_pend.released, NotificationEvent, FALSE);
     open_record();
     driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = internal_ioctl;
     driver->MajorFunction[IRP_MJ_PNP] = pnp;

@@ -31,8 +31,10 @@ const std::string kLoader = env("QUORVEX_E2E_LOADER");
 const std::string kPrograms = env("QUORVEX_E2E_PROGRAMS");
 const std::string kWine64 = "/usr/lib/wine/wine64";
 const std::string kDevices = env("WINEPREFIX") + "/drive_c/quorvex/quorvex_devices.exe";
-// Where the minidriver appends what it receives and delivers.
+// Where the minidriver appends what it receives and delivers, and where it
+// reads which request to misbehave on.
 const std::string kRecord = env("WINEPREFIX") + "/drive_c/quorvex-record.bin";
+const std::string kPend = env("WINEPREFIX") + "/drive_c/quorvex-pend.txt";
 
 std::string crlf(const std::string& text) {
     std::string out;
@@ -50,20 +52,32 @@ std::string prologue() { return search_line(1) + kFound + search_line(2) + kFoun
 struct recorded {
     std::vector<expected_frame> frames;        // received by write or set-output-report
     std::vector<std::vector<uint8_t>> replies;  // input reports delivered
+    std::string kinds;                          // every entry's kind, in order
 };
 
-// The record: a kind byte ('W', 'S' or 'R'), a length byte, 65 bytes.
+// The record: a kind byte ('W', 'S', 'R'; 'P' pended, 'C' cancelled, 'T'
+// given up, 'A' answer withheld), a length byte, 65 bytes.
 recorded read_record() {
     const std::string bytes = read_file(kRecord);
     recorded r;
     for (size_t at = 0; at + 67 <= bytes.size(); at += 67) {
         const auto* entry = reinterpret_cast<const uint8_t*>(bytes.data() + at);
         std::vector<uint8_t> report(entry + 2, entry + 2 + entry[1]);
+        r.kinds += static_cast<char>(entry[0]);
         if (entry[0] == 'R') r.replies.push_back(report);
-        else r.frames.push_back({static_cast<char>(entry[0]), report});
+        else if (entry[0] == 'W' || entry[0] == 'S') r.frames.push_back({static_cast<char>(entry[0]), report});
     }
     return r;
 }
+
+// Has the driver misbehave on one request for as long as it lives.
+struct misbehaving {
+    explicit misbehaving(const std::string& what) {
+        static unsigned nonce = static_cast<unsigned>(getpid()) * 1000;
+        std::ofstream(kPend, std::ios::trunc) << what << " " << ++nonce;
+    }
+    ~misbehaving() { std::remove(kPend.c_str()); }
+};
 
 size_t frames_recorded() { return read_file(kRecord).size() / 67; }
 
@@ -246,4 +260,72 @@ TEST(EndToEnd, list) {
               std::string::npos)
         << half.out;
     EXPECT_TRUE(read_record().frames.empty());
+}
+
+// A write the driver keeps: the run ends with status 5 within its deadline
+// and the grace after it. On Windows the class driver passes the cancel on to
+// the minidriver; Wine's waits for the write on the one thread that also
+// dispatches the cancel, so there the cancel never arrives, the client gives
+// the transfer up, and the driver lets it go on its own ('T').
+TEST(EndToEnd, all_stalled) {
+    reset_record();
+    misbehaving pend("W 1");
+    const auto from = std::chrono::steady_clock::now();
+    const child_result result = run("testquorvex.exe", {"/all", "/timeout:2000"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 5);
+    // The multitouch pause, the deadline, and at most 2 s more.
+    EXPECT_LT(seconds, 3 + 2 + 2.0);
+    ASSERT_TRUE(wait_until(15000, [] { return read_record().kinds.find_first_of("CT") != std::string::npos; }))
+        << "the driver still holds the write: " << read_record().kinds;
+    const recorded r = read_record();
+    const bool cancelled = r.kinds.find('C') != std::string::npos;
+    printf("the pended write was %s; the run ended after %.1f s\n",
+           cancelled ? "cancelled" : "never cancelled in the driver, and given up by the client", seconds);
+    const std::string stop = cancelled ? "failed WriteFile 995\nStopped: the driver did not complete WriteFile within "
+                                         "2000 ms\n"
+                                       : "Stopped: the driver did not complete WriteFile within 2000 ms, nor give it up "
+                                         "when cancelled\n";
+    EXPECT_EQ(result.out, crlf(prologue() + expected_demonstration("/multitouch") + "Sending mouse report\n" + stop +
+                               "All: 7 reports sent, 1 refused; vendor message not read back\n"));
+    EXPECT_EQ(r.kinds.substr(0, 8), "SSSSSSP" + std::string(1, cancelled ? 'C' : 'T'));
+    EXPECT_EQ(r.frames, expected_frames("/multitouch"));
+}
+
+// The vendor message never answered: the read is cancelled, status 5.
+TEST(EndToEnd, all_silent) {
+    reset_record();
+    misbehaving pend("A 1");
+    const child_result result = run("testquorvex.exe", {"/all", "/timeout:2000"});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 5);
+    std::string shown = expected_demonstration("/all");
+    shown = shown.substr(0, shown.find("Success!"));
+    EXPECT_EQ(result.out, crlf(prologue() + shown +
+                               "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 2000 ms\n"
+                               "All: 31 reports sent, 0 refused; vendor message not read back\n"));
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames, expected_frames("/all"));
+    EXPECT_TRUE(r.replies.empty());
+    EXPECT_EQ(r.kinds.back(), 'A');
+}
+
+// Started before the device is installed, as an install script starts it.
+TEST(EndToEnd, wait) {
+    devices("remove", "both");
+    reset_record();
+    child_process child = start("testquorvex.exe", {"/all", "/wait:30"});
+    const bool waiting = wait_until(20000, [&] { return read_file(child.out_path).find("Waiting") != std::string::npos; });
+    devices("install", "both");
+    const child_result result = finish_child(child, 60000);
+    ASSERT_TRUE(waiting) << result.out;
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0);
+    const std::string head = "Waiting up to 30 s for the quorvex device\r\nThe quorvex device is ready after ";
+    EXPECT_EQ(result.out.substr(0, head.size()), head) << result.out;
+    const size_t rest = result.out.find(" ms\r\n");
+    ASSERT_NE(rest, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.substr(rest + 5), crlf(prologue() + expected_demonstration("/all")));
+    EXPECT_EQ(read_record().frames, expected_frames("/all"));
 }

@@ -88,6 +88,18 @@ static std::string quorvex_path(const GUID& hid, const char* collection) {
     return found;
 }
 
+// Cancels the synchronous read of the thread given, once it is under way.
+static DWORD WINAPI cancel_its_read(LPVOID thread) {
+    HANDLE pause = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    BOOL cancelled = FALSE;
+    for (int tries = 0; !cancelled && tries < 50; ++tries) {
+        WaitForSingleObject(pause, 100);
+        cancelled = CancelSynchronousIo(static_cast<HANDLE>(thread));
+    }
+    CloseHandle(pause);
+    return cancelled ? 0 : 1;
+}
+
 // The records, the class GUID and the collections as the client sees them.
 static void check_device(const GUID& hid, const std::string& control_path, const std::string& message_path) {
     HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -178,6 +190,22 @@ static void check_device(const GUID& hid, const std::string& control_path, const
     error = GetLastError();
     expect(!ok && error == ERROR_INVALID_PARAMETER, "one input buffer is too few: ERROR_INVALID_PARAMETER", error);
     expect(HidD_SetNumInputBuffers(message, 10) != FALSE, "ten input buffers", GetLastError());
+
+    // A read nothing answers waits until another thread cancels it, then
+    // fails as cancelled and the thread goes on: how a bounded run ends.
+    HANDLE self = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+    HANDLE canceller = CreateThread(nullptr, 0, cancel_its_read, self, 0, nullptr);
+    expect(self != nullptr && canceller != nullptr, "a thread that may cancel this one's I/O", GetLastError());
+    if (canceller != nullptr) {
+        unsigned char input[33];
+        DWORD got = 0;
+        ok = ReadFile(message, input, sizeof(input), &got, nullptr);
+        error = GetLastError();
+        expect(!ok && error == ERROR_OPERATION_ABORTED, "a cancelled read: ERROR_OPERATION_ABORTED", error);
+        WaitForSingleObject(canceller, INFINITE);
+        CloseHandle(canceller);
+    }
+    if (self != nullptr) CloseHandle(self);
     unsigned char frame[65] = {0x40, 0x07, 0x03, 0x00, 0xE8, 0x03, 0x10, 0x27};
     DWORD written = 0;
     expect(WriteFile(control, frame, sizeof(frame), &written, nullptr) != FALSE, "a whole control frame is written",
