@@ -30,6 +30,10 @@ constexpr option_entry kOptions[] = {
     {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", WAIT, 0, 0},
     {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused",
      TIMEOUT | WAIT, 0, 0},
+    {"/ping", QUORVEX_MODE_PING, "vendor message round trips, timed: minimum, median, 99th percentile, maximum",
+     TIMEOUT | COUNT, 1000000, 100},
+    {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate", TIMEOUT | COUNT,
+     100000000, 10000},
     {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
     {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
 };
@@ -46,7 +50,7 @@ struct modifier_entry {
 constexpr modifier_entry kModifiers[] = {
     {"timeout", TIMEOUT, 1, 600000, "/timeout:MS", "each transfer's deadline (5000); status 5 past it"},
     {"wait", WAIT, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
-    {"count", COUNT, 1, 0, "/count:N", "how many"},
+    {"count", COUNT, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
 };
 
 constexpr char kUsageLine[] =
@@ -124,7 +128,7 @@ void print_help() {
     printf("testquorvex %s, test client for the quorvex virtual HID device\n", TESTQUORVEX_VERSION);
     print_usage();
     for (const option_entry& entry : kOptions)
-        if (entry.help != nullptr) printf("       testquorvex %-5s  %s\n", entry.option, entry.help);
+        if (entry.help != nullptr) printf("       testquorvex %-6s  %s\n", entry.option, entry.help);
     for (const modifier_entry& modifier : kModifiers) {
         bool taken = false;
         for (const option_entry& entry : kOptions) taken = taken || (entry.modifiers & modifier.bit) != 0;

@@ -110,7 +110,8 @@ int testquorvex_main(int argc, const char* const* argv) {
     // The tool's own runs are for unattended use: every transfer has a deadline.
     const bool bounded = !is_demonstration(mode);
     quorvex_deadline deadline;
-    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, all_summary)) {
+    auto last_words = mode == QUORVEX_MODE_ALL ? all_summary : measure_last_words(mode);
+    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, last_words)) {
         quorvex_free_client(client);
         return EXIT_NO_MEMORY;
     }
@@ -120,6 +121,8 @@ int testquorvex_main(int argc, const char* const* argv) {
         printf("...sending request(s) to our device\n");
         status = EXIT_DEMONSTRATED;
         if (mode == QUORVEX_MODE_ALL) status = run_all(client);
+        else if (mode == QUORVEX_MODE_PING) status = run_ping(client, settings.count);
+        else if (mode == QUORVEX_MODE_FLOOD) status = run_flood(client, settings.count);
         else run_demonstration(client, mode);
         quorvex_disconnect(client);
     }

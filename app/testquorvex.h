@@ -19,6 +19,8 @@ enum exit_status {
 constexpr uint8_t QUORVEX_MODE_LIST = 0x80;
 constexpr uint8_t QUORVEX_MODE_ALL = 0x81;
 constexpr uint8_t QUORVEX_MODE_HELP = 0x82;
+constexpr uint8_t QUORVEX_MODE_PING = 0x83;
+constexpr uint8_t QUORVEX_MODE_FLOOD = 0x84;
 
 // The mode of the first option (the inner report ID of its kind, or one of
 // the modes above), or 0 when there is no option or it is not in the table.
@@ -42,5 +44,13 @@ void run_demonstration(quorvex_client* client, uint8_t mode);
 // /all on a connected client: the demonstrations that end, in table order,
 // then a summary line; the exit status.
 int run_all(quorvex_client* client);
+
+// /ping: count vendor messages, each timed from the write to its answer;
+// /flood: count neutral joystick frames back to back. Each prints its
+// summary and gives the exit status.
+int run_ping(quorvex_client* client, uint32_t count);
+int run_flood(quorvex_client* client, uint32_t count);
+// The summary the watchdog prints for them when the driver keeps a transfer.
+int (*measure_last_words(uint8_t mode))(quorvex_client* client);
 
 int testquorvex_main(int argc, const char* const* argv);

@@ -12,6 +12,10 @@ struct quorvex_joystick_state {
 
 int quorvex_update_joystick(quorvex_client* client, const quorvex_joystick_state& state);
 
+// At rest: the six axes centred, none of the sixteen buttons of value 7 down.
+// A flood of these moves nothing on a real system.
+constexpr quorvex_joystick_state kQuorvexJoystickNeutral = {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 0};
+
 // Streams joystick reports every 10 ms; returns only if the process is stopped.
 void demo_joystick(quorvex_client* client);
 

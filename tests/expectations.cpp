@@ -15,10 +15,13 @@ static const char* const kAllModes[] = {"/multitouch", "/mouse", "/digitizer", "
 std::string expected_help() {
     return std::string("testquorvex ") + TESTQUORVEX_VERSION + ", test client for the quorvex virtual HID device\n" +
            kUsage +
-           "       testquorvex /list  every present HID interface, and why it is or is not the device\n"
-           "       testquorvex /all   the five demonstrations that end, in turn; status 4 if a report was refused\n"
-           "       /timeout:MS after /all: each transfer's deadline (5000); status 5 past it\n"
-           "       /wait:S     after /list, /all: first wait up to S seconds for the device to arrive\n";
+           "       testquorvex /list   every present HID interface, and why it is or is not the device\n"
+           "       testquorvex /all    the five demonstrations that end, in turn; status 4 if a report was refused\n"
+           "       testquorvex /ping   vendor message round trips, timed: minimum, median, 99th percentile, maximum\n"
+           "       testquorvex /flood  neutral joystick frames back to back: the sustained frame rate\n"
+           "       /timeout:MS after /all, /ping, /flood: each transfer's deadline (5000); status 5 past it\n"
+           "       /wait:S     after /list, /all: first wait up to S seconds for the device to arrive\n"
+           "       /count:N    after /ping, /flood: how many round trips (100) or frames (10000)\n";
 }
 
 std::string search_line(int usage) {
@@ -102,9 +105,25 @@ std::vector<uint8_t> greeting_report() {
     return report;
 }
 
+// /ping's message: its sequence number, from 1, in the first four data bytes.
+std::vector<uint8_t> ping_report(size_t sequence) {
+    std::vector<uint8_t> report(33, 0);
+    report[0] = 0x10;
+    for (int i = 0; i < 4; ++i) report[1 + i] = lo(static_cast<unsigned>(sequence >> (8 * i)));
+    return report;
+}
+
 }  // namespace
 
-std::vector<expected_frame> expected_frames(const std::string& option, size_t joystick_frames) {
+std::vector<expected_frame> expected_frames(const std::string& option, size_t count) {
+    const size_t joystick_frames = count;
+    if (option == "/ping") {
+        std::vector<expected_frame> frames;
+        for (size_t n = 1; n <= count; ++n) frames.push_back(frame('W', ping_report(n)));
+        return frames;
+    }
+    // At rest: six axes centred, no buttons.
+    if (option == "/flood") return std::vector<expected_frame>(count, frame('W', {0x06, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0, 0}));
     if (option == "/mouse") return {frame('W', {0x03, 0x00, 0xE8, 0x03, 0x10, 0x27, 0x00})};
     if (option == "/digitizer") return digitizer();
     if (option == "/multitouch") return multitouch();
@@ -137,8 +156,13 @@ std::vector<expected_frame> expected_frames(const std::string& option, size_t jo
     return {};
 }
 
-std::vector<std::vector<uint8_t>> expected_replies(const std::string& option) {
+std::vector<std::vector<uint8_t>> expected_replies(const std::string& option, size_t count) {
     if (option == "/message" || option == "/all") return {greeting_report()};  // the device echoes the message
+    if (option == "/ping") {
+        std::vector<std::vector<uint8_t>> replies;
+        for (size_t n = 1; n <= count; ++n) replies.push_back(ping_report(n));
+        return replies;
+    }
     return {};
 }
 

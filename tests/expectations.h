@@ -19,12 +19,13 @@ struct expected_frame {
 void PrintTo(const expected_frame& frame, std::ostream* out);
 
 // Every frame a run of the mode sends when the device accepts them all, in
-// order; for /joystick, the first `joystick_frames` of its endless stream;
-// for /all, the five modes' frames one after another.
-std::vector<expected_frame> expected_frames(const std::string& option, size_t joystick_frames = 0);
+// order; for /joystick, the first `count` of its endless stream; for /all,
+// the five modes' frames one after another; for /ping and /flood, what a
+// run with /count:count sends.
+std::vector<expected_frame> expected_frames(const std::string& option, size_t count = 0);
 
 // The input reports the device delivers in answer (33 bytes each).
-std::vector<std::vector<uint8_t>> expected_replies(const std::string& option);
+std::vector<std::vector<uint8_t>> expected_replies(const std::string& option, size_t count = 0);
 
 // What the demonstration prints after "...sending request(s) to our device".
 std::string expected_demonstration(const std::string& option);

@@ -21,6 +21,8 @@ struct mode {
         // With their modifiers: every transfer of /all has a deadline, and /list waits first.
         if (std::string(option) == "/all") return {option, "/timeout:1000"};
         if (std::string(option) == "/list") return {option, "/wait:1"};
+        if (std::string(option) == "/ping") return {option, "/timeout:1000", "/count:3"};
+        if (std::string(option) == "/flood") return {option, "/count:5"};
         return {option};
     }
 };
@@ -30,6 +32,7 @@ const mode kModes[] = {
     {"/digitizer", "clock=virtual", 12}, {"/joystick", "clock=virtual,interrupt-after=3", 3},
     {"/keyboard", "clock=virtual", 11},  {"/message", "clock=virtual", 1},
     {"/all", "clock=virtual", 31},       {"/list", "clock=virtual,locked=1,busy=1", 0},
+    {"/ping", "clock=virtual", 3},       {"/flood", "clock=virtual", 5},
 };
 
 // The line each operation's failure prints, with the code the stand-in gives it.
@@ -97,6 +100,13 @@ int lines_starting(const std::string& text, const std::string& start) {
     return n;
 }
 
+// /ping's and /flood's status against what the run printed.
+void expect_measure_verdict(const run_result& run, const std::string& context) {
+    const int failed = lines_starting(run.out, "failed ");
+    const bool no_room = run.out.find("Error: no room for") != std::string::npos;
+    EXPECT_EQ(run.status, no_room ? 2 : failed == 0 ? 0 : 4) << context << "\n" << run.out;
+}
+
 // /all's status and summary against what the run printed.
 void expect_all_verdict(const run_result& run, const std::string& context) {
     const int refused = lines_starting(run.out, "failed WriteFile") + lines_starting(run.out, "failed HidD_SetOutputReport");
@@ -126,11 +136,13 @@ void expect_released(const run_result& run, const std::string& context) {
 TEST(Cost, EveryReportIsOneSendAndNoAllocation) {
     const std::map<std::string, int> connect = calls_to_connect();
     for (const mode& m : kModes) {
-        run_here(m.scenario, {m.option});
+        run_here(m.scenario, m.args());
         EXPECT_EQ(sim_calls("WriteFile") + sim_calls("HidD_SetOutputReport"), m.reports) << m.option;
         EXPECT_EQ(frames_sent().size(), static_cast<size_t>(m.reports)) << m.option;
         if (std::string(m.option) == "/list") continue;
-        EXPECT_EQ(sim_calls("malloc"), connect.at("malloc")) << m.option << ": the record and discovery only";
+        // /ping keeps every round trip's time in one block, taken before the first.
+        const int timings = std::string(m.option) == "/ping" ? 1 : 0;
+        EXPECT_EQ(sim_calls("malloc"), connect.at("malloc") + timings) << m.option << ": the record and discovery only";
         expect_single_opens(m.option);
     }
 }
@@ -173,7 +185,9 @@ TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
                     continue;
                 }
                 const bool connected = count_of(run.out, kSending) == 1;
-                if (connected && std::string(m.option) == "/all") expect_all_verdict(run, context);
+                const std::string option = m.option;
+                if (connected && option == "/all") expect_all_verdict(run, context);
+                else if (connected && (option == "/ping" || option == "/flood")) expect_measure_verdict(run, context);
                 else EXPECT_TRUE(run.interrupted || run.status == (connected ? 0 : 3)) << context << "\n" << run.out;
                 if (k > connect.at(op)) {
                     // Past connect: discovery is untouched.

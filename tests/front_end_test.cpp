@@ -203,6 +203,14 @@ TEST(FrontEnd, AMalformedModifierPrintsTheUsageAndNamesIt) {
         {{"/list", "/timeout:5"}, "Not a modifier of /list: /timeout:5\n"},
         {{"/all", "/TIMEOUT:5"}, "Not a modifier of /all: /TIMEOUT:5\n"},
         {{"/all", "/time:5"}, "Not a modifier of /all: /time:5\n"},
+        {{"/ping", "/count:0"}, "Bad value after /ping: /count:0 (a whole number from 1 to 1000000)\n"},
+        {{"/ping", "/count:1000001"}, "Bad value after /ping: /count:1000001 (a whole number from 1 to 1000000)\n"},
+        {{"/flood", "/count:100000001"},
+         "Bad value after /flood: /count:100000001 (a whole number from 1 to 100000000)\n"},
+        {{"/flood", "/count:1234567890"},
+         "Bad value after /flood: /count:1234567890 (a whole number from 1 to 100000000)\n"},
+        {{"/ping", "/wait:1"}, "Not a modifier of /ping: /wait:1\n"},
+        {{"/all", "/count:3"}, "Not a modifier of /all: /count:3\n"},
     };
     for (const auto& c : cases) {
         const run_result run = run_here("", c.args);

@@ -8,7 +8,7 @@ command -v valgrind >/dev/null || skip "valgrind is not installed (Debian: valgr
 
 failures=0
 # The last run: a stalled transfer, which the watchdog thread cancels.
-for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /all:stalled; do
+for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled; do
     scenario=clock=virtual
     [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
     [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20

@@ -329,3 +329,31 @@ TEST(EndToEnd, wait) {
     EXPECT_EQ(result.out.substr(rest + 5), crlf(prologue() + expected_demonstration("/all")));
     EXPECT_EQ(read_record().frames, expected_frames("/all"));
 }
+
+// /ping: every message answered, and the driver took exactly what was sent.
+TEST(EndToEnd, ping) {
+    reset_record();
+    const child_result result = run("testquorvex.exe", {"/ping", "/count:50"});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0);
+    const std::string head = crlf(prologue() + "Round trips to the quorvex device: 50 vendor message(s), each answer "
+                                               "within 5000 ms\nRound trips: 50 sent, 50 answered; minimum ");
+    EXPECT_EQ(result.out.substr(0, head.size()), head) << result.out;
+    printf("%s", result.out.substr(result.out.rfind("Round trips:")).c_str());
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames, expected_frames("/ping", 50));
+    EXPECT_EQ(r.replies, expected_replies("/ping", 50));
+}
+
+// /flood: the driver received every frame, each the neutral one.
+TEST(EndToEnd, flood) {
+    reset_record();
+    const child_result result = run("testquorvex.exe", {"/flood", "/count:2000"});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0);
+    const std::string last = result.out.substr(result.out.rfind("Flood: "));
+    EXPECT_EQ(last.rfind("Flood: 2000 frames in ", 0), 0u) << result.out;
+    EXPECT_EQ(last.substr(last.size() - 13), ", 0 refused\r\n") << result.out;
+    printf("%s", last.c_str());
+    EXPECT_EQ(read_record().frames, expected_frames("/flood", 2000));
+}

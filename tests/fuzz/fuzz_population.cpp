@@ -26,8 +26,8 @@ struct reader {
     }
 };
 
-const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard",
-                                "/message",    "/list",  "/all",       "/?",        "/nope"};
+const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard", "/message",
+                                "/list",       "/all",   "/ping",      "/flood",    "/?",        "/nope"};
 constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
 std::string scenario_from(reader& in) {
@@ -51,6 +51,7 @@ std::string scenario_from(reader& in) {
     static const char* const kTransfers[] = {"WriteFile", "HidD_SetOutputReport", "ReadFile"};
     if (const int stall = in.next() % 16; stall > 0) s += ",stall=" + std::string(kTransfers[stall % 3]) + "@" + std::to_string(stall);
     if (const int arrive = in.next() % 4; arrive > 0) s += ",arrive-after=" + std::to_string(arrive * 100);
+    s += ",latency=" + std::to_string(in.next() % 1000);
     s += ",replylen=" + std::to_string(in.next() % 34);
     std::string hex;
     for (int n = in.next() % 33; n > 0; --n) {
