@@ -9,7 +9,8 @@
 
 namespace {
 
-enum modifier_bit : unsigned { TIMEOUT = 1, WAIT = 2, COUNT = 4 };
+// Which modifiers an option takes; named apart from the Windows headers' macros.
+enum modifier_bit : unsigned { TAKES_TIMEOUT = 1, TAKES_WAIT = 2, TAKES_COUNT = 4 };
 
 struct option_entry {
     const char* option;
@@ -27,13 +28,13 @@ constexpr option_entry kOptions[] = {
     {"/joystick", QUORVEX_REPORT_JOYSTICK, nullptr, 0, 0, 0},
     {"/keyboard", QUORVEX_REPORT_KEYBOARD, nullptr, 0, 0, 0},
     {"/message", QUORVEX_REPORT_MESSAGE, nullptr, 0, 0, 0},
-    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", WAIT, 0, 0},
+    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", TAKES_WAIT, 0, 0},
     {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused",
-     TIMEOUT | WAIT, 0, 0},
+     TAKES_TIMEOUT | TAKES_WAIT, 0, 0},
     {"/ping", QUORVEX_MODE_PING, "vendor message round trips, timed: minimum, median, 99th percentile, maximum",
-     TIMEOUT | COUNT, 1000000, 100},
-    {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate", TIMEOUT | COUNT,
-     100000000, 10000},
+     TAKES_TIMEOUT | TAKES_COUNT, 1000000, 100},
+    {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate",
+     TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000},
     {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
     {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
 };
@@ -48,9 +49,9 @@ struct modifier_entry {
 };
 
 constexpr modifier_entry kModifiers[] = {
-    {"timeout", TIMEOUT, 1, 600000, "/timeout:MS", "each transfer's deadline (5000); status 5 past it"},
-    {"wait", WAIT, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
-    {"count", COUNT, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
+    {"timeout", TAKES_TIMEOUT, 1, 600000, "/timeout:MS", "each transfer's deadline (5000); status 5 past it"},
+    {"wait", TAKES_WAIT, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
+    {"count", TAKES_COUNT, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
 };
 
 constexpr char kUsageLine[] =
@@ -115,9 +116,9 @@ bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_
                    static_cast<unsigned>(modifier->min), static_cast<unsigned>(max));
             return false;
         }
-        if (modifier->bit == TIMEOUT) settings->timeout_ms = value;
-        if (modifier->bit == WAIT) settings->wait_s = value;
-        if (modifier->bit == COUNT) settings->count = value;
+        if (modifier->bit == TAKES_TIMEOUT) settings->timeout_ms = value;
+        if (modifier->bit == TAKES_WAIT) settings->wait_s = value;
+        if (modifier->bit == TAKES_COUNT) settings->count = value;
     }
     return true;
 }

@@ -54,6 +54,12 @@ DWORD WINAPI watch(LPVOID argument) {
     return 0;
 }
 
+// Names the call Windows refused, with its error, before anything else runs.
+bool could_not_start(const char* call) {
+    printf("Error: the transfer watchdog could not start: %s failed: %d\n", call, static_cast<int>(GetLastError()));
+    return false;
+}
+
 }  // namespace
 
 bool quorvex_deadline_start(quorvex_deadline* deadline, quorvex_client* client, DWORD timeout_ms,
@@ -69,19 +75,16 @@ bool quorvex_deadline_start(quorvex_deadline* deadline, quorvex_client* client, 
 
     // CancelSynchronousIo needs a real handle with THREAD_TERMINATE, not the pseudo-handle.
     deadline->caller = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
-    if (deadline->caller == nullptr) {
-        printf("Error: the transfer watchdog could not start: OpenThread failed: %d\n", static_cast<int>(GetLastError()));
-        return false;
-    }
+    if (deadline->caller == nullptr) return could_not_start("OpenThread");
     deadline->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (deadline->stop == nullptr) {
-        printf("Error: the transfer watchdog could not start: CreateEventA failed: %d\n", static_cast<int>(GetLastError()));
+        could_not_start("CreateEventA");
         CloseHandle(deadline->caller);
         return false;
     }
     deadline->watchdog = CreateThread(nullptr, 0, watch, deadline, 0, nullptr);
     if (deadline->watchdog == nullptr) {
-        printf("Error: the transfer watchdog could not start: CreateThread failed: %d\n", static_cast<int>(GetLastError()));
+        could_not_start("CreateThread");
         CloseHandle(deadline->stop);
         CloseHandle(deadline->caller);
         return false;

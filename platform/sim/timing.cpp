@@ -18,7 +18,8 @@ struct sync_object {
     enum { event, thread, thread_ref } kind;
     bool signaled;
     bool manual_reset;
-    DWORD thread_id;  // thread_ref: which thread
+    DWORD thread_id;     // thread_ref: which thread
+    std::thread worker;  // thread: joined when its handle closes after it ended
 };
 
 std::mutex g_lock;
@@ -40,9 +41,14 @@ bool time_passes() {
 std::atomic<DWORD> g_next_id{1000};
 thread_local DWORD t_id = 0;
 
-HANDLE add(const sync_object& object) {
+HANDLE add(decltype(sync_object::kind) kind, bool signaled, bool manual_reset, DWORD thread_id) {
     g_next_handle += 4;
-    g_objects[g_next_handle] = std::make_shared<sync_object>(object);
+    auto object = std::make_shared<sync_object>();
+    object->kind = kind;
+    object->signaled = signaled;
+    object->manual_reset = manual_reset;
+    object->thread_id = thread_id;
+    g_objects[g_next_handle] = object;
     return reinterpret_cast<HANDLE>(g_next_handle);
 }
 
@@ -55,6 +61,8 @@ std::shared_ptr<sync_object> find(HANDLE handle) {
 
 void timing_reset() {
     std::lock_guard<std::mutex> lock(g_lock);
+    for (auto& entry : g_objects)
+        if (entry.second->worker.joinable()) entry.second->worker.detach();
     g_objects.clear();
     g_stalled.clear();
     g_cancelled.clear();
@@ -91,7 +99,7 @@ DWORD timing_stall(bool deaf, void (*no_canceller)()) {
 
 HANDLE timing_create_event(bool manual_reset, bool initial) {
     std::lock_guard<std::mutex> lock(g_lock);
-    return add({sync_object::event, initial, manual_reset, 0});
+    return add(sync_object::event, initial, manual_reset, 0);
 }
 
 BOOL timing_set_event(HANDLE event) {
@@ -126,22 +134,22 @@ DWORD timing_wait(HANDLE handle, DWORD milliseconds) {
 
 HANDLE timing_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument) {
     std::lock_guard<std::mutex> lock(g_lock);
-    HANDLE handle = add({sync_object::thread, false, true, 0});
+    HANDLE handle = add(sync_object::thread, false, true, 0);
     std::shared_ptr<sync_object> object = find(handle);
     ++g_running;
-    std::thread([object, start, argument] {
+    object->worker = std::thread([object, start, argument] {
         start(argument);
         std::lock_guard<std::mutex> done(g_lock);
         object->signaled = true;
         --g_running;
         g_changed.notify_all();
-    }).detach();
+    });
     return handle;
 }
 
 HANDLE timing_open_thread(DWORD thread_id) {
     std::lock_guard<std::mutex> lock(g_lock);
-    return add({sync_object::thread_ref, false, true, thread_id});
+    return add(sync_object::thread_ref, false, true, thread_id);
 }
 
 BOOL timing_cancel_io(HANDLE thread) {
@@ -155,6 +163,17 @@ BOOL timing_cancel_io(HANDLE thread) {
 }
 
 bool timing_close(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+    std::unique_lock<std::mutex> lock(g_lock);
+    std::shared_ptr<sync_object> object = find(handle);
+    if (object == nullptr) return false;
+    g_objects.erase(reinterpret_cast<uintptr_t>(handle));
+    const bool ended = object->signaled;
+    lock.unlock();
+    // A thread that has ended is joined, so that nothing of it outlives the
+    // run; one still running goes on by itself, as on Windows.
+    if (object->worker.joinable()) {
+        if (ended) object->worker.join();
+        else object->worker.detach();
+    }
+    return true;
 }
