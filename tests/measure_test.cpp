@@ -22,6 +22,13 @@ TEST(Ping, EveryRoundTripTimedFromTheWriteToItsAnswer) {
     EXPECT_EQ(frames_received(), expected_frames("/ping", 4));
     EXPECT_EQ(reports_read(), expected_replies("/ping", 4));
     EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+
+    // Latencies taken in turn: round trips of 0.3, 1.2, 1.7, 0.6 and 2.4 ms.
+    const run_result spread = run_here("clock=virtual,latency=100/200/400/800/1600", {"/ping", "/count:5"});
+    EXPECT_NE(spread.out.find("\nRound trips: 5 sent, 5 answered; minimum 0.300 ms, median 1.200 ms, 99th percentile "
+                              "2.400 ms, maximum 2.400 ms\n"),
+              std::string::npos)
+        << spread.out;
 }
 
 TEST(Ping, RefusalsFailuresAndAStall) {

@@ -264,7 +264,7 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     // HID output reports are taken whole or not at all.
     if (length != DEVICE_OUTPUT_LENGTH) return refuse(op, collection, ERROR_INVALID_USER_BUFFER);
     if (const DWORD stalled = stall_if_due(op, collection)) return refuse(op, collection, stalled);
-    clock_pass(sys().scenario.latency_us);
+    timing_transfer();
 
     const auto* frame = static_cast<const uint8_t*>(buffer);
     if (!device_accepts(frame, length)) return refuse(op, collection, ERROR_INVALID_PARAMETER);
@@ -294,7 +294,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     if (!parse_scenario(text, &scenario, error)) return false;
     system_state& s = sys();
     heap_reset();
-    timing_reset();
+    timing_reset(scenario.latency_us);
     clock_reset(scenario.virtual_clock);
     s.files.clear();
     s.sets.clear();

@@ -129,7 +129,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
         trace("ReadFile message waits: the device sends no input report");
         return refuse("ReadFile", collection, timing_stall(false, sys().interrupt));
     }
-    clock_pass(sys().scenario.latency_us);
+    timing_transfer();
     const input_report report = file->input.front();
     file->input.pop_front();
     const DWORD delivered = static_cast<DWORD>(sys().scenario.reply_length);

@@ -106,7 +106,7 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         {"longpath", &s->longpath, 8},        {"shortsize", &s->shortsize, 8},
         {"absent", &s->absent, 8},            {"othervendor", &s->othervendor, 8},
         {"genericpage", &s->genericpage, 8},  {"gone", &s->gone, 8},
-        {"arrive-after", &s->arrive_after, 3600000}, {"latency", &s->latency_us, 1000000},
+        {"arrive-after", &s->arrive_after, 3600000},
         {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
     };
     for (const counted& c : counts) {
@@ -117,6 +117,19 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         if (!parse_fault(value, &fault)) return false;
         s->faults.push_back(fault);
         return true;
+    }
+    if (key == "latency") {
+        // US, or US/US/... taken in turn, at most 16
+        s->latency_us.clear();
+        for (size_t start = 0;;) {
+            const size_t slash = value.find('/', start);
+            int us = 0;
+            const size_t length = slash == std::string::npos ? std::string::npos : slash - start;
+            if (!parse_count(value.substr(start, length), 1000000, &us)) return false;
+            s->latency_us.push_back(us);
+            if (slash == std::string::npos) return s->latency_us.size() <= 16;
+            start = slash + 1;
+        }
     }
     if (key == "stall") {
         sim_stall stall;

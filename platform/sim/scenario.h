@@ -51,7 +51,7 @@ struct sim_scenario {
     int interrupt_after = 0;      // 0: never
     int unplug_after = 0;         // the device is unplugged after taking this many frames; 0: never
     int arrive_after = 0;         // ms after the start at which the quorvex interfaces appear
-    int latency_us = 0;           // how long every transfer takes
+    std::vector<int> latency_us;  // how long each transfer takes, the list taken in turn; none: no time
 };
 
 // Parses the comma-separated items; false with the offending item named.

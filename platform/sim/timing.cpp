@@ -40,6 +40,8 @@ bool time_passes() {
 }
 std::atomic<DWORD> g_next_id{1000};
 thread_local DWORD t_id = 0;
+std::vector<int> g_latency_us;  // only the client's thread transfers
+size_t g_transfers = 0;
 
 HANDLE add(decltype(sync_object::kind) kind, bool signaled, bool manual_reset, DWORD thread_id) {
     g_next_handle += 4;
@@ -59,14 +61,21 @@ std::shared_ptr<sync_object> find(HANDLE handle) {
 
 }  // namespace
 
-void timing_reset() {
+void timing_reset(const std::vector<int>& latency_us) {
     std::lock_guard<std::mutex> lock(g_lock);
+    g_latency_us = latency_us;
+    g_transfers = 0;
     for (auto& entry : g_objects)
         if (entry.second->worker.joinable()) entry.second->worker.detach();
     g_objects.clear();
     g_stalled.clear();
     g_cancelled.clear();
     g_deaf.clear();
+}
+
+void timing_transfer() {
+    if (g_latency_us.empty()) return;
+    clock_pass(g_latency_us[g_transfers++ % g_latency_us.size()]);
 }
 
 int timing_open_objects() {

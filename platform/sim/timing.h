@@ -4,10 +4,15 @@
 // this room is the one part of the system that two threads share.
 #pragma once
 
+#include <vector>
+
 #include "platform/sim/winapi.h"
 
-// Forgets every object and stall (a new run).
-void timing_reset();
+// Forgets every object and stall (a new run); each transfer from now on
+// takes the next of these latencies, in turn.
+void timing_reset(const std::vector<int>& latency_us);
+// A transfer's own time, on the clock.
+void timing_transfer();
 // Objects (threads, events) the client holds open.
 int timing_open_objects();
 
