@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "client/quorvex_client.h"
+#include "client/deadline.h"
 
 quorvex_client* quorvex_new_client() {
     auto* client = static_cast<quorvex_client*>(host_malloc(sizeof(quorvex_client)));
@@ -53,13 +53,19 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
     return client->control_report + QUORVEX_CONTROL_HEADER_SIZE;
 }
 
-// A refused send: its line with the error the call left, before anything
-// else can change it; and the end of a bounded run whose deadline passed.
-static int refused(quorvex_client* client, const char* op, DWORD error, bool late) {
+int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late) {
     printf("failed %s %d\n", op, static_cast<int>(error));
-    ++client->reports_refused;
-    if (late) quorvex_transfer_stopped(client, op);
+    if (late) {
+        client->stalled = op;
+        printf("Stopped: the driver did not complete %s within %u ms\n", op,
+               static_cast<unsigned>(client->deadline->timeout_ms));
+    }
     return 0;
+}
+
+static int refused(quorvex_client* client, const char* op, DWORD error, bool late) {
+    ++client->reports_refused;
+    return quorvex_transfer_failed(client, op, error, late);
 }
 
 int quorvex_write_control_report(quorvex_client* client) {

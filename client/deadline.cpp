@@ -116,9 +116,3 @@ bool quorvex_deadline_disarm(quorvex_deadline* deadline) {
     deadline->in_flight = nullptr;
     return deadline->cancelled;
 }
-
-void quorvex_transfer_stopped(quorvex_client* client, const char* op) {
-    client->stalled = op;
-    printf("Stopped: the driver did not complete %s within %u ms\n", op,
-           static_cast<unsigned>(client->deadline->timeout_ms));
-}

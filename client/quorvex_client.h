@@ -52,8 +52,10 @@ inline void quorvex_transfer_begin(quorvex_client* client, const char* op, bool 
 inline bool quorvex_transfer_late(quorvex_client* client) {
     return client->deadline != nullptr && quorvex_deadline_disarm(client->deadline);
 }
-// A transfer failed after its cancel: says so and stops the run.
-void quorvex_transfer_stopped(quorvex_client* client, const char* op);
+// A failed transfer: its line with the error the call left, read before
+// anything else could change it; and, after the watchdog's cancel, the line
+// that stops the run. Returns 0, the failure.
+int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late);
 // Whether a deadline stopped the run: a demonstration then plays nothing more.
 inline bool quorvex_stopped(const quorvex_client* client) { return client->stalled != nullptr; }
 

@@ -16,11 +16,7 @@ int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD
     const BOOL ok = ReadFile(client->message, message->bytes, QUORVEX_MESSAGE_REPORT_SIZE, &got, nullptr);
     const DWORD error = ok ? 0 : GetLastError();
     const bool late = quorvex_transfer_late(client);
-    if (!ok) {
-        printf("failed ReadFile %d\n", static_cast<int>(error));
-        if (late) quorvex_transfer_stopped(client, "ReadFile");
-        return 0;
-    }
+    if (!ok) return quorvex_transfer_failed(client, "ReadFile", error, late);
     if (bytes_read != nullptr) *bytes_read = got;
     ++client->messages_read;
     return 1;
