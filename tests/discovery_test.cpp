@@ -185,11 +185,20 @@ TEST(Listing, PopulationsOfInterfaces) {
         {"hold=message:r:rw,others=0", 0, "rw:control rw:message",
          "Summary: 2 present interface(s)" + opens + "; the modes will find the device\n"},
         {"fail=SetupDiGetClassDevsA@1", 3, "", "SetupDiGetClassDevs failed: e0000209\n"},
+        // The control collection's path cannot be read: named, and counted as no collection.
+        {"fail=SetupDiGetDeviceInterfaceDetailA@2,others=0", 3, ":unreadable rw:message",
+         "Summary: 2 present interface(s); quorvex control collection: not present; quorvex message collection: "
+         "opens; the modes will not find the device\n"},
     };
     for (const auto& c : cases) {
         const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/list"});
         EXPECT_EQ(run.status, c.status) << c.scenario;
         EXPECT_EQ(entries_in_short(run.out), c.entries) << c.scenario << "\n" << run.out;
+        if (std::string(c.entries).rfind(":unreadable", 0) == 0) {
+            EXPECT_NE(run.out.find("\n[0] device path unreadable (SetupDiGetDeviceInterfaceDetail failed)\n"),
+                      std::string::npos)
+                << run.out;
+        }
         EXPECT_EQ(last_line(run.out), c.summary) << c.scenario;
         EXPECT_TRUE(frames_sent().empty()) << c.scenario;
         EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());

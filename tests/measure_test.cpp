@@ -31,6 +31,13 @@ TEST(Ping, EveryRoundTripTimedFromTheWriteToItsAnswer) {
         << spread.out;
 }
 
+// Past 65535 the sequence number's upper half goes out too, in its place.
+TEST(Ping, SequenceNumbersPastSixteenBits) {
+    const run_result run = run_here("clock=virtual", {"/ping", "/count:70000"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(frames_received(), expected_frames("/ping", 70000));
+}
+
 TEST(Ping, RefusalsFailuresAndAStall) {
     const std::string times = "; minimum 0.500 ms, median 0.500 ms, 99th percentile 0.500 ms, maximum 0.500 ms\n";
     struct {
