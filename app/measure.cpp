@@ -71,7 +71,7 @@ int flood_summary(quorvex_client* client) {
            static_cast<long long>(us / 1000 % 1000));
     if (us == 0) printf("too quick to time");
     else printf("%llu frames/s", frames * 1000000ULL / static_cast<unsigned long long>(us));
-    printf(", %d refused\n", client->reports_refused);
+    printf(", %llu refused\n", static_cast<unsigned long long>(client->reports_refused));
     if (quorvex_stopped(client)) return EXIT_STALLED;
     return client->reports_refused == 0 ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }

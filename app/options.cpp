@@ -10,7 +10,17 @@
 namespace {
 
 // Which modifiers an option takes; named apart from the Windows headers' macros.
-enum modifier_bit : unsigned { TAKES_TIMEOUT = 1, TAKES_WAIT = 2, TAKES_COUNT = 4 };
+enum modifier_bit : unsigned {
+    TAKES_TIMEOUT = 1,
+    TAKES_WAIT = 2,
+    TAKES_COUNT = 4,
+    TAKES_REPEAT = 8,
+    TAKES_QUIET = 16,
+};
+
+// How an option is written: alone, with its value after a colon (/play:FILE),
+// or followed by the rest of the command line (/send STEP).
+enum class option_form { alone, value, rest };
 
 struct option_entry {
     const char* option;
@@ -19,6 +29,8 @@ struct option_entry {
     unsigned modifiers;
     uint32_t count_max;
     uint32_t count_default;
+    option_form form = option_form::alone;
+    const char* written = nullptr;  // how /? shows one that is not alone
 };
 
 constexpr option_entry kOptions[] = {
@@ -35,13 +47,20 @@ constexpr option_entry kOptions[] = {
      TAKES_TIMEOUT | TAKES_COUNT, 1000000, 100},
     {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate",
      TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000},
+    {"/play", QUORVEX_MODE_PLAY, "a script's reports, pauses and expected answers (FILE of -: standard input)",
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET, 0, 0, option_form::value, "/play:FILE"},
+    {"/send", QUORVEX_MODE_SEND, "one step of a script: the rest of the command line", 0, 0, 0, option_form::rest,
+     "/send STEP"},
     {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
     {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
 };
 
+enum class value_kind { number, flag };
+
 struct modifier_entry {
     const char* name;
     modifier_bit bit;
+    value_kind kind;
     uint32_t min;
     uint32_t max;  // 0: the option's own (count)
     const char* form;
@@ -49,9 +68,13 @@ struct modifier_entry {
 };
 
 constexpr modifier_entry kModifiers[] = {
-    {"timeout", TAKES_TIMEOUT, 1, 600000, "/timeout:MS", "each transfer's deadline (5000); status 5 past it"},
-    {"wait", TAKES_WAIT, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
-    {"count", TAKES_COUNT, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
+    {"timeout", TAKES_TIMEOUT, value_kind::number, 1, 600000, "/timeout:MS",
+     "each transfer's deadline (5000); status 5 past it"},
+    {"wait", TAKES_WAIT, value_kind::number, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
+    {"count", TAKES_COUNT, value_kind::number, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
+    {"repeat", TAKES_REPEAT, value_kind::number, 1, 1000000, "/repeat:N", "play the whole script N times (1)"},
+    {"quiet", TAKES_QUIET, value_kind::flag, 0, 0, "/quiet",
+     "print only failures, progress once a second, and the summary"},
 };
 
 constexpr char kUsageLine[] =
@@ -63,14 +86,14 @@ const option_entry* entry_of(uint8_t mode) {
     return nullptr;
 }
 
-// A whole decimal number of at most nine digits.
-bool parse_number(const char* text, uint32_t* value) {
+// A whole decimal number of at most ten digits.
+bool parse_number(const char* text, uint64_t* value) {
     const size_t length = std::strlen(text);
-    if (length == 0 || length > 9) return false;
-    uint32_t number = 0;
+    if (length == 0 || length > 10) return false;
+    uint64_t number = 0;
     for (size_t i = 0; i < length; ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
-        number = number * 10 + static_cast<uint32_t>(text[i] - '0');
+        number = number * 10 + static_cast<uint64_t>(text[i] - '0');
     }
     *value = number;
     return true;
@@ -82,12 +105,20 @@ bool refuse(const char* why, const char* argument, const char* option) {
     return false;
 }
 
+const modifier_entry* modifier_named(const char* name, size_t length) {
+    for (const modifier_entry& entry : kModifiers)
+        if (std::strlen(entry.name) == length && std::strncmp(name, entry.name, length) == 0) return &entry;
+    return nullptr;
+}
+
 }  // namespace
 
 uint8_t mode_from_options(int argc, const char* const* argv) {
     if (argc < 2 || argv[1] == nullptr) return 0;
     for (const option_entry& entry : kOptions) {
-        if (std::strcmp(argv[1], entry.option) == 0) return entry.mode;
+        const size_t length = std::strlen(entry.option);
+        if (std::strncmp(argv[1], entry.option, length) != 0) continue;
+        if (argv[1][length] == '\0' || (entry.form == option_form::value && argv[1][length] == ':')) return entry.mode;
     }
     return 0;
 }
@@ -95,30 +126,46 @@ uint8_t mode_from_options(int argc, const char* const* argv) {
 bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_settings* settings) {
     const option_entry* option = entry_of(mode);
     settings->count = option->count_default;
+    if (option->form == option_form::value) {
+        const char* colon = std::strchr(argv[1], ':');
+        if (colon == nullptr || colon[1] == '\0') {
+            print_usage();
+            printf("Missing value: %s\n", option->written);
+            return false;
+        }
+        settings->file = colon + 1;
+    }
     for (int i = 2; i < argc; ++i) {
         const char* argument = argv[i];
         const char* colon = std::strchr(argument, ':');
-        if (argument[0] != '/' || colon == nullptr)
+        const size_t name_length = colon != nullptr ? static_cast<size_t>(colon - argument - 1) : std::strlen(argument) - 1;
+        if (argument[0] != '/' || name_length == 0)
             return refuse("Malformed modifier after ", argument, option->option);
-        const modifier_entry* modifier = nullptr;
-        for (const modifier_entry& entry : kModifiers) {
-            const size_t length = std::strlen(entry.name);
-            if (static_cast<size_t>(colon - argument - 1) == length && std::strncmp(argument + 1, entry.name, length) == 0)
-                modifier = &entry;
-        }
+        const modifier_entry* modifier = modifier_named(argument + 1, name_length);
         if (modifier == nullptr || (option->modifiers & modifier->bit) == 0)
             return refuse("Not a modifier of ", argument, option->option);
-        uint32_t value = 0;
+        if (modifier->kind == value_kind::flag) {
+            if (colon != nullptr) {
+                print_usage();
+                printf("Bad value after %s: %s (%s takes no value)\n", option->option, argument, modifier->form);
+                return false;
+            }
+            if (modifier->bit == TAKES_QUIET) settings->quiet = true;
+            continue;
+        }
+        uint64_t value = 0;
         const uint32_t max = modifier->max != 0 ? modifier->max : option->count_max;
-        if (!parse_number(colon + 1, &value) || value < modifier->min || value > max) {
+        if (colon == nullptr || !parse_number(colon + 1, &value) || value < modifier->min || value > max) {
             print_usage();
             printf("Bad value after %s: %s (a whole number from %u to %u)\n", option->option, argument,
                    static_cast<unsigned>(modifier->min), static_cast<unsigned>(max));
             return false;
         }
-        if (modifier->bit == TAKES_TIMEOUT) settings->timeout_ms = value;
-        if (modifier->bit == TAKES_WAIT) settings->wait_s = value;
-        if (modifier->bit == TAKES_COUNT) settings->count = value;
+        const auto number = static_cast<uint32_t>(value);
+        if (modifier->bit == TAKES_TIMEOUT) settings->timeout_ms = number;
+        if (modifier->bit == TAKES_WAIT) settings->wait_s = number;
+        if (modifier->bit == TAKES_COUNT) settings->count = number;
+        if (modifier->bit == TAKES_REPEAT) settings->repeat = number;
     }
     return true;
 }
@@ -129,7 +176,9 @@ void print_help() {
     printf("testquorvex %s, test client for the quorvex virtual HID device\n", TESTQUORVEX_VERSION);
     print_usage();
     for (const option_entry& entry : kOptions)
-        if (entry.help != nullptr) printf("       testquorvex %-6s  %s\n", entry.option, entry.help);
+        if (entry.help != nullptr)
+            printf("       testquorvex %-10s  %s\n", entry.written != nullptr ? entry.written : entry.option, entry.help);
+    printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name alone is a flag.\n");
     for (const modifier_entry& modifier : kModifiers) {
         bool taken = false;
         for (const option_entry& entry : kOptions) taken = taken || (entry.modifiers & modifier.bit) != 0;

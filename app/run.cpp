@@ -52,10 +52,67 @@ int all_summary(quorvex_client* client) {
     const bool read_back = client->messages_read > 0;
     // The received message is printed without a line feed of its own.
     if (read_back) printf("\n");
-    printf("All: %d reports sent, %d refused; vendor message %s\n", client->reports_sent, client->reports_refused,
-           read_back ? "read back" : "not read back");
+    printf("All: %llu reports sent, %llu refused; vendor message %s\n",
+           static_cast<unsigned long long>(client->reports_sent),
+           static_cast<unsigned long long>(client->reports_refused), read_back ? "read back" : "not read back");
     if (quorvex_stopped(client)) return EXIT_STALLED;
     return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+}
+
+// The step /send plays: the rest of the command line as typed, from the
+// command line itself, so that its quotes survive.
+const char* step_on_command_line(int argc, const char* const* argv) {
+    const char* at = GetCommandLineA();
+    // The program's name is quoted, or ends at the first blank.
+    if (*at == '"') {
+        ++at;
+        while (*at != '\0' && *at != '"') ++at;
+        if (*at == '"') ++at;
+    } else {
+        while (*at != '\0' && *at != ' ' && *at != '\t') ++at;
+    }
+    while (*at == ' ' || *at == '\t') ++at;
+    const bool plain = std::strncmp(at, "/send", 5) == 0 && (at[5] == '\0' || at[5] == ' ' || at[5] == '\t');
+    const char* step = plain ? at + 5 : "";
+    while (*step == ' ' || *step == '\t') ++step;
+    if (*step == '\0' && argc > 2) step = argv[2];  // "/send" itself quoted: the words as the runtime split them
+    if (*step != '\0') return step;
+    print_usage();
+    printf("Missing value: /send STEP\n");
+    return nullptr;
+}
+
+// Connect, play what the mode plays, disconnect; the tool's own runs with a
+// deadline on every transfer.
+int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_script* script) {
+    quorvex_client* client = quorvex_new_client();
+    if (client == nullptr) return EXIT_NO_MEMORY;
+
+    // The tool's own runs are for unattended use: every transfer has a deadline.
+    const bool bounded = !is_demonstration(mode);
+    quorvex_deadline deadline;
+    auto last_words = mode == QUORVEX_MODE_ALL                                 ? all_summary
+                      : mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND ? play_last_words()
+                                                                               : measure_last_words(mode);
+    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, last_words)) {
+        quorvex_free_client(client);
+        return EXIT_NO_MEMORY;
+    }
+
+    int status = EXIT_NO_DEVICE;
+    if (quorvex_connect(client)) {
+        printf("...sending request(s) to our device\n");
+        status = EXIT_DEMONSTRATED;
+        if (mode == QUORVEX_MODE_ALL) status = run_all(client);
+        else if (mode == QUORVEX_MODE_PING) status = run_ping(client, settings.count);
+        else if (mode == QUORVEX_MODE_FLOOD) status = run_flood(client, settings.count);
+        else if (script != nullptr) status = run_play(client, script, settings);
+        else run_demonstration(client, mode);
+        quorvex_disconnect(client);
+    }
+    if (bounded) quorvex_deadline_stop(&deadline);
+    quorvex_free_client(client);
+    return status;
 }
 
 }  // namespace
@@ -98,35 +155,27 @@ int testquorvex_main(int argc, const char* const* argv) {
         print_help();
         return EXIT_DEMONSTRATED;
     }
-    // After a demonstration's option every word is ignored, as it always was.
+    // After a demonstration's option every word is ignored, as it always was;
+    // after /send every word is the step.
     run_settings settings;
-    if (!is_demonstration(mode) && !settings_from_options(mode, argc, argv, &settings)) return EXIT_USAGE;
+    if (!is_demonstration(mode) && mode != QUORVEX_MODE_SEND && !settings_from_options(mode, argc, argv, &settings))
+        return EXIT_USAGE;
+
+    // A script is read and checked whole before the device is searched.
+    quorvex_script* script = nullptr;
+    int refused = EXIT_USAGE;
+    if (mode == QUORVEX_MODE_PLAY) script = load_script_file(settings.file, &refused);
+    if (mode == QUORVEX_MODE_SEND) {
+        const char* step = step_on_command_line(argc, argv);
+        if (step == nullptr) return EXIT_USAGE;
+        script = load_script_text("/send", step, &refused);
+    }
+    if ((mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND) && script == nullptr) return refused;
+
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     if (mode == QUORVEX_MODE_LIST) return ListInterfaces() ? EXIT_DEMONSTRATED : EXIT_NO_DEVICE;
 
-    quorvex_client* client = quorvex_new_client();
-    if (client == nullptr) return EXIT_NO_MEMORY;
-
-    // The tool's own runs are for unattended use: every transfer has a deadline.
-    const bool bounded = !is_demonstration(mode);
-    quorvex_deadline deadline;
-    auto last_words = mode == QUORVEX_MODE_ALL ? all_summary : measure_last_words(mode);
-    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, last_words)) {
-        quorvex_free_client(client);
-        return EXIT_NO_MEMORY;
-    }
-
-    int status = EXIT_NO_DEVICE;
-    if (quorvex_connect(client)) {
-        printf("...sending request(s) to our device\n");
-        status = EXIT_DEMONSTRATED;
-        if (mode == QUORVEX_MODE_ALL) status = run_all(client);
-        else if (mode == QUORVEX_MODE_PING) status = run_ping(client, settings.count);
-        else if (mode == QUORVEX_MODE_FLOOD) status = run_flood(client, settings.count);
-        else run_demonstration(client, mode);
-        quorvex_disconnect(client);
-    }
-    if (bounded) quorvex_deadline_stop(&deadline);
-    quorvex_free_client(client);
+    const int status = connect_and_run(mode, settings, script);
+    free_script(script);
     return status;
 }

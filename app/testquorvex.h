@@ -12,6 +12,7 @@ enum exit_status {
     EXIT_NO_DEVICE = 3,
     EXIT_REFUSED = 4,  // /all: the device refused a report, or the message was not read back
     EXIT_STALLED = 5,  // a bounded run: the driver did not complete a transfer in time
+    // /play and /send: 4 for a refused report or an expectation not met; 1 for a script that cannot be read or is wrong
 };
 
 // The tool's own options share the option table with the demonstrations;
@@ -21,6 +22,8 @@ constexpr uint8_t QUORVEX_MODE_ALL = 0x81;
 constexpr uint8_t QUORVEX_MODE_HELP = 0x82;
 constexpr uint8_t QUORVEX_MODE_PING = 0x83;
 constexpr uint8_t QUORVEX_MODE_FLOOD = 0x84;
+constexpr uint8_t QUORVEX_MODE_PLAY = 0x85;
+constexpr uint8_t QUORVEX_MODE_SEND = 0x86;
 
 // The mode of the first option (the inner report ID of its kind, or one of
 // the modes above), or 0 when there is no option or it is not in the table.
@@ -31,6 +34,9 @@ struct run_settings {
     uint32_t timeout_ms = 5000;  // /timeout: each transfer's deadline
     uint32_t wait_s = 0;         // /wait: how long to wait for the device; 0, not at all
     uint32_t count = 0;          // /count
+    uint32_t repeat = 1;         // /repeat
+    bool quiet = false;          // /quiet
+    const char* file = nullptr;  // /play:FILE
 };
 // The modifiers after argv[1], which names this mode. False when one is
 // malformed, out of range or not the option's: the usage line and a line
@@ -52,5 +58,17 @@ int run_ping(quorvex_client* client, uint32_t count);
 int run_flood(quorvex_client* client, uint32_t count);
 // The summary the watchdog prints for them when the driver keeps a transfer.
 int (*measure_last_words(uint8_t mode))(quorvex_client* client);
+
+// /play and /send: a script read and checked whole, or one step; null, with
+// the reason printed (every wrong line, up to ten) and the exit status set,
+// when it cannot be read, is wrong, or finds no room. Released with free_script.
+struct quorvex_script;
+quorvex_script* load_script_file(const char* name, int* status);
+quorvex_script* load_script_text(const char* name, const char* step, int* status);
+void free_script(quorvex_script* script);
+// Plays the script on a connected client with a deadline: its summary, and
+// the exit status.
+int run_play(quorvex_client* client, const quorvex_script* script, const run_settings& settings);
+int (*play_last_words())(quorvex_client* client);
 
 int testquorvex_main(int argc, const char* const* argv);

@@ -39,17 +39,18 @@ DWORD WINAPI watch(LPVOID argument) {
     // A tenth of the deadline, at most 100 ms: it passes within that of its time.
     const DWORD interval = deadline->timeout_ms < 1000 ? (deadline->timeout_ms + 9) / 10 : 100;
     while (WaitForSingleObject(deadline->stop, interval) == WAIT_TIMEOUT) {
-        std::lock_guard<std::mutex> lock(deadline->lock);
-        if (deadline->in_flight == nullptr) continue;
+        AcquireSRWLockExclusive(&deadline->lock);
         const int64_t now = ticks();
-        if (!deadline->cancelled && ms_between(deadline, deadline->started, now) >= deadline->timeout_ms) {
+        const bool busy = deadline->in_flight != nullptr;
+        if (busy && !deadline->cancelled && ms_between(deadline, deadline->started, now) >= deadline->timeout_ms) {
             // Under the lock, so that the cancel cannot reach the caller's next transfer.
             deadline->cancelled = true;
             deadline->cancelled_at = now;
             CancelSynchronousIo(deadline->caller);
-        } else if (deadline->cancelled && ms_between(deadline, deadline->cancelled_at, now) >= kGraceMs) {
+        } else if (busy && deadline->cancelled && ms_between(deadline, deadline->cancelled_at, now) >= kGraceMs) {
             abandon(deadline);
         }
+        ReleaseSRWLockExclusive(&deadline->lock);
     }
     return 0;
 }
@@ -69,6 +70,7 @@ bool quorvex_deadline_start(quorvex_deadline* deadline, quorvex_client* client, 
     deadline->last_words = last_words;
     deadline->in_flight = nullptr;
     deadline->cancelled = false;
+    InitializeSRWLock(&deadline->lock);
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     deadline->ticks_per_second = frequency.QuadPart;
@@ -104,15 +106,18 @@ void quorvex_deadline_stop(quorvex_deadline* deadline) {
 
 void quorvex_deadline_arm(quorvex_deadline* deadline, const char* op, bool send) {
     const int64_t now = ticks();
-    std::lock_guard<std::mutex> lock(deadline->lock);
+    AcquireSRWLockExclusive(&deadline->lock);
     deadline->in_flight = op;
     deadline->send = send;
     deadline->started = now;
     deadline->cancelled = false;
+    ReleaseSRWLockExclusive(&deadline->lock);
 }
 
 bool quorvex_deadline_disarm(quorvex_deadline* deadline) {
-    std::lock_guard<std::mutex> lock(deadline->lock);
+    AcquireSRWLockExclusive(&deadline->lock);
     deadline->in_flight = nullptr;
-    return deadline->cancelled;
+    const bool cancelled = deadline->cancelled;
+    ReleaseSRWLockExclusive(&deadline->lock);
+    return cancelled;
 }

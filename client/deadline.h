@@ -3,8 +3,6 @@
 // under way longer than the deadline, with the same calls the modes make.
 #pragma once
 
-#include <mutex>
-
 #include "client/quorvex_client.h"
 
 struct quorvex_deadline {
@@ -19,7 +17,9 @@ struct quorvex_deadline {
     HANDLE watchdog;
     int64_t ticks_per_second;
 
-    std::mutex lock;  // the transfer under way, between caller and watchdog
+    // The transfer under way, between caller and watchdog. Windows' own lock,
+    // so that a MinGW-w64 runtime of either thread model builds the program.
+    SRWLOCK lock;
     const char* in_flight;  // null between transfers
     bool send;              // a refused send counts in the summary
     bool cancelled;

@@ -14,9 +14,9 @@ struct quorvex_client {
     HANDLE message;  // message collection (usage 0x0002), null when none
     uint8_t control_report[QUORVEX_CONTROL_REPORT_SIZE];
     // What the run's sends and reads came to, so that /all can give a verdict.
-    int reports_sent;
-    int reports_refused;
-    int messages_read;
+    uint64_t reports_sent;
+    uint64_t reports_refused;
+    uint64_t messages_read;
     // Bounded runs only: the watchdog of their transfers (null for the
     // demonstrations, which wait as long as the driver takes), and the call
     // it stopped, after which the run plays nothing more.

@@ -22,6 +22,6 @@ void* host_malloc(std::size_t size);
 void host_free(void* block);
 
 // Called once by the program's entry point before anything else. On Windows it
-// does nothing; the simulated system reads its scenario here and may end the
-// process if the scenario is malformed.
-void host_start();
+// does nothing; the simulated system reads its scenario and the arguments
+// here, and may end the process if the scenario is malformed.
+void host_start(int argc, char** argv);

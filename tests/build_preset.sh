@@ -22,7 +22,7 @@ mingw-i686)
         lacks "MinGW-w64 for 32-bit Windows is not installed (Debian: g++-mingw-w64-i686)"
     ;;
 mingw-x86_64)
-    command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+    command -v x86_64-w64-mingw32-g++-win32 >/dev/null ||
         lacks "MinGW-w64 for 64-bit Windows is not installed (Debian: g++-mingw-w64-x86-64)"
     ;;
 esac

@@ -16,7 +16,8 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
-child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                          const std::string& stdin_path) {
     char out_path[] = "/tmp/quorvex-out-XXXXXX";
     char err_path[] = "/tmp/quorvex-err-XXXXXX";
     const int out_fd = mkstemp(out_path);
@@ -26,7 +27,7 @@ child_process start_child(const std::vector<std::string>& argv, const std::vecto
     child.err_path = err_path;
     child.pid = fork();
     if (child.pid == 0) {
-        const int in_fd = open("/dev/null", O_RDONLY);
+        const int in_fd = open(stdin_path.c_str(), O_RDONLY);
         dup2(in_fd, STDIN_FILENO);
         dup2(out_fd, STDOUT_FILENO);
         dup2(err_fd, STDERR_FILENO);

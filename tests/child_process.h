@@ -22,8 +22,9 @@ struct child_result {
 };
 
 // argv[0] is the program's path. Each "NAME=value" of env is set in the
-// child, each bare "NAME" unset.
-child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+// child, each bare "NAME" unset; its standard input is read from stdin_path.
+child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                          const std::string& stdin_path = "/dev/null");
 
 // Waits up to timeout_ms for the child to end (killing it past that), then
 // collects what it printed and removes the files.

@@ -15,13 +15,18 @@ static const char* const kAllModes[] = {"/multitouch", "/mouse", "/digitizer", "
 std::string expected_help() {
     return std::string("testquorvex ") + TESTQUORVEX_VERSION + ", test client for the quorvex virtual HID device\n" +
            kUsage +
-           "       testquorvex /list   every present HID interface, and why it is or is not the device\n"
-           "       testquorvex /all    the five demonstrations that end, in turn; status 4 if a report was refused\n"
-           "       testquorvex /ping   vendor message round trips, timed: minimum, median, 99th percentile, maximum\n"
-           "       testquorvex /flood  neutral joystick frames back to back: the sustained frame rate\n"
-           "       /timeout:MS after /all, /ping, /flood: each transfer's deadline (5000); status 5 past it\n"
-           "       /wait:S     after /list, /all: first wait up to S seconds for the device to arrive\n"
-           "       /count:N    after /ping, /flood: how many round trips (100) or frames (10000)\n";
+           "       testquorvex /list       every present HID interface, and why it is or is not the device\n"
+           "       testquorvex /all        the five demonstrations that end, in turn; status 4 if a report was refused\n"
+           "       testquorvex /ping       vendor message round trips, timed: minimum, median, 99th percentile, maximum\n"
+           "       testquorvex /flood      neutral joystick frames back to back: the sustained frame rate\n"
+           "       testquorvex /play:FILE  a script's reports, pauses and expected answers (FILE of -: standard input)\n"
+           "       testquorvex /send STEP  one step of a script: the rest of the command line\n"
+           "       Modifiers follow the option, in any order: /name:N takes a whole number, /name alone is a flag.\n"
+           "       /timeout:MS after /all, /ping, /flood, /play: each transfer's deadline (5000); status 5 past it\n"
+           "       /wait:S     after /list, /all, /play: first wait up to S seconds for the device to arrive\n"
+           "       /count:N    after /ping, /flood: how many round trips (100) or frames (10000)\n"
+           "       /repeat:N   after /play: play the whole script N times (1)\n"
+           "       /quiet      after /play: print only failures, progress once a second, and the summary\n";
 }
 
 std::string search_line(int usage) {

@@ -13,6 +13,13 @@
 
 namespace {
 
+// Every kind of step a script has.
+const std::string& sweep_script() {
+    static const std::string path =
+        script_file("mouse x=1\nmultitouch [id=1] count=1\nmessage \"hi\"\nexpect \"hi\"\nflush\nsleep 10\n");
+    return path;
+}
+
 struct mode {
     const char* option;
     const char* scenario;
@@ -20,6 +27,8 @@ struct mode {
     std::vector<std::string> args() const {
         // With their modifiers: every transfer of /all has a deadline, and /list waits first.
         if (std::string(option) == "/all") return {option, "/timeout:1000"};
+        if (std::string(option) == "/play") return {"/play:" + sweep_script(), "/timeout:1000"};
+        if (std::string(option) == "/send") return {option, "mouse", "x=1"};
         if (std::string(option) == "/list") return {option, "/wait:1"};
         if (std::string(option) == "/ping") return {option, "/timeout:1000", "/count:3"};
         if (std::string(option) == "/flood") return {option, "/count:5"};
@@ -33,7 +42,10 @@ const mode kModes[] = {
     {"/keyboard", "clock=virtual", 11},  {"/message", "clock=virtual", 1},
     {"/all", "clock=virtual", 31},       {"/list", "clock=virtual,locked=1,busy=1", 0},
     {"/ping", "clock=virtual", 3},       {"/flood", "clock=virtual", 5},
+    {"/play", "clock=virtual", 3},       {"/send", "clock=virtual", 1},
 };
+
+bool scripted(const std::string& option) { return option == "/play" || option == "/send"; }
 
 // The line each operation's failure prints, with the code the stand-in gives it.
 const std::map<std::string, std::string> kFailureLine = {
@@ -48,6 +60,7 @@ const std::map<std::string, std::string> kFailureLine = {
     {"WriteFile", "failed WriteFile 31"},
     {"HidD_SetOutputReport", "failed HidD_SetOutputReport 31"},
     {"ReadFile", "failed ReadFile 1167"},
+    {"HidD_FlushQueue", "failed HidD_FlushQueue 31"},
 };
 
 int count_lines(const std::string& text, const std::string& line) {
@@ -118,6 +131,22 @@ void expect_all_verdict(const run_result& run, const std::string& context) {
     EXPECT_EQ(run.status, refused == 0 && read_back ? 0 : 4) << context;
 }
 
+// /play's and /send's status against what the run printed.
+void expect_play_verdict(const run_result& run, const std::string& context) {
+    if (count_of(run.out, kSending) == 0) {
+        // Ended before the device was searched, or it was not found.
+        const bool unreadable = run.out.find("cannot be read") != std::string::npos;
+        const bool no_room = run.out.empty() || run.out.find("Error: no room") != std::string::npos ||
+                             run.out.find("watchdog could not start") != std::string::npos;
+        EXPECT_EQ(run.status, unreadable ? 1 : no_room ? 2 : 3) << context << "\n" << run.out;
+        return;
+    }
+    // An answer that never comes, its message refused, is waited for as long as the deadline.
+    const bool stopped = lines_starting(run.out, "Stopped: ") > 0;
+    const bool failed = lines_starting(run.out, "failed ") > 0 || run.out.find(": expected ") != std::string::npos;
+    EXPECT_EQ(run.status, stopped ? 5 : failed ? 4 : 0) << context << "\n" << run.out;
+}
+
 void expect_released(const run_result& run, const std::string& context) {
     const sim_in_use usage = sim_usage();
     EXPECT_EQ(usage.sets, 0) << context;
@@ -140,8 +169,9 @@ TEST(Cost, EveryReportIsOneSendAndNoAllocation) {
         EXPECT_EQ(sim_calls("WriteFile") + sim_calls("HidD_SetOutputReport"), m.reports) << m.option;
         EXPECT_EQ(frames_sent().size(), static_cast<size_t>(m.reports)) << m.option;
         if (std::string(m.option) == "/list") continue;
-        // /ping keeps every round trip's time in one block, taken before the first.
-        const int timings = std::string(m.option) == "/ping" ? 1 : 0;
+        // /ping keeps every round trip's time in one block, taken before the
+        // first; a script is its text, its record and its steps.
+        const int timings = std::string(m.option) == "/ping" ? 1 : scripted(m.option) ? 3 : 0;
         EXPECT_EQ(sim_calls("malloc"), connect.at("malloc") + timings) << m.option << ": the record and discovery only";
         expect_single_opens(m.option);
     }
@@ -179,17 +209,20 @@ TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
                     EXPECT_EQ(count_of(run.out, kSending), 0) << context;
                     continue;
                 }
-                if (op == "malloc" && k == 1) {
+                const std::string option = m.option;
+                if (op == "malloc" && k == 1 && !scripted(option)) {
                     EXPECT_EQ(run.status, 2) << context;
                     EXPECT_EQ(run.out, "") << context;
                     continue;
                 }
                 const bool connected = count_of(run.out, kSending) == 1;
-                const std::string option = m.option;
-                if (connected && option == "/all") expect_all_verdict(run, context);
+                if (scripted(option)) expect_play_verdict(run, context);
+                else if (connected && option == "/all") expect_all_verdict(run, context);
                 else if (connected && (option == "/ping" || option == "/flood")) expect_measure_verdict(run, context);
                 else EXPECT_TRUE(run.interrupted || run.status == (connected ? 0 : 3)) << context << "\n" << run.out;
-                if (k > connect.at(op)) {
+                // A script is read before connect: its blocks and its file calls come first.
+                const bool read_first = scripted(option) && (op == "malloc" || op.rfind("file:", 0) == 0);
+                if (k > connect.at(op) && !read_first) {
                     // Past connect: discovery is untouched.
                     EXPECT_EQ(run.out.substr(0, connected_prologue().size()), connected_prologue()) << context;
                 }
@@ -198,7 +231,8 @@ TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
                     EXPECT_LE(count_lines(run.out, line->second), count_lines(clean.out, line->second) + 1)
                         << context << "\n" << run.out;
                 }
-                EXPECT_EQ(count_of(run.out, kSending), run.status == 3 ? 0 : 1) << context;
+                const bool ended_early = run.status == 3 || (scripted(option) && (run.status == 1 || run.status == 2));
+                EXPECT_EQ(count_of(run.out, kSending), ended_early ? 0 : 1) << context;
             }
         }
     }

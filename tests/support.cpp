@@ -29,6 +29,7 @@ run_result run_here(const std::string& scenario, const std::vector<std::string>&
 
     std::vector<const char*> argv = {"testquorvex"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
+    sim_set_arguments(static_cast<int>(argv.size()), argv.data());
 
     run_result result;
     testing::internal::CaptureStdout();
@@ -105,3 +106,14 @@ std::vector<DWORD> sleeps() {
         if (event.op == "Sleep") all.push_back(event.sleep_ms);
     return all;
 }
+
+std::string script_file(const std::string& text) {
+    char path[] = "/tmp/quorvex-script-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    return path;
+}
+
+std::string example(const std::string& name) { return std::string(QUORVEX_SOURCE_DIR) + "/examples/" + name + ".txt"; }

@@ -39,3 +39,8 @@ std::vector<DWORD> sleeps();
 // Discovery and connect on the default bus (two foreign interfaces, then the
 // device's control and message collections), up to "...sending request(s)".
 std::string connected_prologue();
+
+// A script in a new file of its own, whose path is returned; the caller removes it.
+std::string script_file(const std::string& text);
+// The path of examples/NAME.txt in the source tree.
+std::string example(const std::string& name);

@@ -8,14 +8,20 @@ command -v valgrind >/dev/null || skip "valgrind is not installed (Debian: valgr
 
 failures=0
 # The last run: a stalled transfer, which the watchdog thread cancels.
-for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled; do
+examples=$(cd "$(dirname "$0")/../examples" && pwd)
+for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled \
+            /play /play:rejected /send; do
     scenario=clock=virtual
+    args=("$mode")
     [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
     [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20
-    [ "$mode" = /all:stalled ] && mode=/all scenario=clock=virtual,stall=WriteFile@3
+    [ "$mode" = /all:stalled ] && args=(/all) scenario=clock=virtual,stall=WriteFile@3
+    [ "$mode" = /play ] && args=("/play:$examples/keyboard.txt" /repeat:3)
+    [ "$mode" = /play:rejected ] && args=("/play:$0")
+    [ "$mode" = /send ] && args=(/send message '"hi"')
     log=$(mktemp)
     QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
-        --error-exitcode=99 --log-file="$log" "$exe" "$mode" >/dev/null 2>"$log.err"
+        --error-exitcode=99 --log-file="$log" "$exe" "${args[@]}" >/dev/null 2>"$log.err"
     status=$?
     if [ $status -eq 99 ] || [ -s "$log" ]; then
         echo "FAIL: memcheck on $mode:"; cat "$log"; failures=$((failures + 1))

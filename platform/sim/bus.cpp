@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/sim/clock.h"
 #include "platform/sim/decode.h"
+#include "platform/sim/files.h"
 #include "platform/sim/heap.h"
 #include "platform/sim/timing.h"
 
@@ -31,6 +32,14 @@ DWORD injected_error(const std::string& op) {
     if (op == "WriteFile" || op == "HidD_SetOutputReport") return ERROR_GEN_FAILURE;
     if (op == "CloseHandle" || op == "SetupDiDestroyDeviceInfoList") return ERROR_INVALID_HANDLE;
     if (op == "CreateEventA" || op == "CreateThread" || op == "OpenThread") return ERROR_NOT_ENOUGH_MEMORY;
+    if (op == "HidD_FlushQueue") return ERROR_GEN_FAILURE;
+    // Host files: held by another program, unreadable, a full disk, a failed flush.
+    if (op == "file:CreateFileA") return ERROR_SHARING_VIOLATION;
+    if (op == "file:ReadFile") return ERROR_READ_FAULT;
+    if (op == "file:WriteFile") return ERROR_DISK_FULL;
+    if (op == "file:FlushFileBuffers") return ERROR_WRITE_FAULT;
+    if (op == "file:DeleteFileA") return ERROR_ACCESS_DENIED;
+    if (op == "file:CloseHandle") return ERROR_INVALID_HANDLE;
     return ERROR_INVALID_FUNCTION;
 }
 
@@ -266,13 +275,12 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     if (const DWORD stalled = stall_if_due(op, collection)) return refuse(op, collection, stalled);
     timing_transfer();
 
+    // Every frame the device is handed shows, refused or not, as the step that sends it again.
     const auto* frame = static_cast<const uint8_t*>(buffer);
-    if (!device_accepts(frame, length)) return refuse(op, collection, ERROR_INVALID_PARAMETER);
-
-    record(op, collection, frame, length, 0);
-    const std::string decoded = decode_inner_report(frame + 2, frame[1]);
     trace(std::string(op) + " " + collection + " " + std::to_string(length) + " bytes: " + hex_bytes(frame, length) +
-          (decoded.empty() ? "" : " | " + decoded));
+          " | " + describe_frame(frame, std::string(op) == "HidD_SetOutputReport"));
+    if (!device_accepts(frame, length)) return refuse(op, collection, ERROR_INVALID_PARAMETER);
+    record(op, collection, frame, length, 0);
 
     if (++sys().frames == sys().scenario.unplug_after) unplug(iface.device);
 
@@ -297,6 +305,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     timing_reset(scenario.latency_us);
     clock_reset(scenario.virtual_clock);
     s.files.clear();
+    files_reset();
     s.sets.clear();
     s.preparsed.clear();
     s.calls.clear();
@@ -313,7 +322,7 @@ void sim_set_trace(bool on) { sys().trace = on; }
 
 sim_in_use sim_usage() {
     const system_state& s = sys();
-    return {static_cast<int>(s.files.size()) + timing_open_objects(), static_cast<int>(s.sets.size()),
+    return {static_cast<int>(s.files.size()) + timing_open_objects() + files_open_count(), static_cast<int>(s.sets.size()),
             static_cast<int>(s.preparsed.size()), heap_blocks()};
 }
 
@@ -350,15 +359,53 @@ const std::vector<std::string>& sim_failable_operations() {
         "CreateEventA",
         "OpenThread",
         "CreateThread",
+        "HidD_FlushQueue",
+        "file:CreateFileA",
+        "file:ReadFile",
+        "file:WriteFile",
+        "file:FlushFileBuffers",
+        "file:DeleteFileA",
+        "file:CloseHandle",
     };
     return kOps;
 }
 
 void sim_on_interrupt(void (*handler)()) { sys().interrupt = handler; }
 
+void sim_set_arguments(int argc, const char* const* argv) {
+    // Quoted as the C runtime will split it again: blanks and quotes inside a
+    // quoted argument, and the backslashes before a quote, escaped.
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i > 0) line += ' ';
+        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+            line += arg;
+            continue;
+        }
+        line += '"';
+        size_t backslashes = 0;
+        for (char c : arg) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, '\\');
+        line += '"';
+    }
+    sys().command_line = line;
+}
+
+char* sim_command_line() { return &sys().command_line[0]; }
+
 // ---- the platform layer's own calls -----------------------------------------
 
-void host_start() {
+void host_start(int argc, char** argv) {
+    sim_set_arguments(argc, argv);
     const char* text = std::getenv("QUORVEX_SIM");
     std::string error;
     if (!sim_configure(text == nullptr ? "" : text, &error)) {

@@ -69,6 +69,7 @@ struct system_state {
     int frames = 0;  // output reports the device has taken
     bool trace = false;
     void (*interrupt)() = nullptr;
+    std::string command_line;  // what GetCommandLineA gives
 };
 
 system_state& sys();

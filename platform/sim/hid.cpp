@@ -68,3 +68,12 @@ BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
 BOOLEAN HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG length) {
     return send_output("HidD_SetOutputReport", handle, buffer, length) ? TRUE : FALSE;
 }
+
+BOOLEAN HidD_FlushQueue(HANDLE handle) {
+    if (maybe_inject("HidD_FlushQueue")) return FALSE;
+    open_file* file = find_file(handle);
+    if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
+    file->input.clear();
+    trace("HidD_FlushQueue " + std::string(collection_name(sys().bus[file->iface])));
+    return succeed_with<BOOLEAN>(TRUE);
+}

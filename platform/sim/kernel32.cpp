@@ -10,9 +10,12 @@
 #include <cstring>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/sim/bus.h"
 #include "platform/sim/clock.h"
 #include "platform/sim/decode.h"
+#include "platform/sim/files.h"
 #include "platform/sim/timing.h"
 
 namespace {
@@ -47,6 +50,7 @@ bool synchronous_on_overlapped(HANDLE handle, LPOVERLAPPED overlapped) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
+    if (files_host_path(name)) return files_open(name, access, disposition);
     const std::string path = name == nullptr ? "" : name;
     if (maybe_inject("CreateFileA")) {
         record("CreateFileA", path, nullptr, 0, GetLastError());
@@ -91,6 +95,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 }
 
 BOOL CloseHandle(HANDLE handle) {
+    if (files_owns(handle)) return files_close(handle);
     const bool fails = maybe_inject("CloseHandle");
     // Even a close that reports failure leaves the handle closed.
     if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0 && !timing_close(handle))
@@ -101,6 +106,7 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     require_count_or_overlapped("WriteFile", written, overlapped);
     if (written != nullptr) *written = 0;
+    if (files_owns(handle)) return files_write(handle, buffer, length, written);
     if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     if (!send_output("WriteFile", handle, buffer, length)) return FALSE;
     if (written != nullptr) *written = length;
@@ -110,6 +116,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPO
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
     require_count_or_overlapped("ReadFile", read, overlapped);
     if (read != nullptr) *read = 0;
+    if (files_owns(handle)) return files_read(handle, buffer, length, read);
     if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
@@ -137,9 +144,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     if (read != nullptr) *read = delivered;
 
     record("ReadFile", collection, report.data(), delivered, 0);
-    const std::string decoded = decode_inner_report(report.data(), delivered);
     trace("ReadFile " + std::string(collection) + " " + std::to_string(delivered) +
-          " bytes: " + hex_bytes(report.data(), delivered) + (decoded.empty() ? "" : " | " + decoded));
+          " bytes: " + hex_bytes(report.data(), delivered) + " | " + describe_answer(report.data(), delivered));
     return succeed_with(TRUE);
 }
 
@@ -216,3 +222,51 @@ void ExitProcess(UINT status) {
     if (sys().trace) report_at_exit();
     std::_Exit(static_cast<int>(status));
 }
+
+// ---- files and the process -------------------------------------------------------
+
+HANDLE GetStdHandle(DWORD which) {
+    if (which != STD_INPUT_HANDLE) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    return files_standard_input();
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, FALSE);
+    return files_flush(file);
+}
+
+BOOL DeleteFileA(LPCSTR name) {
+    if (!files_host_path(name)) return fail_with(ERROR_ACCESS_DENIED, FALSE);
+    return files_delete(name);
+}
+
+DWORD GetFullPathNameA(LPCSTR name, DWORD length, char* buffer, char** file_part) {
+    std::string full = name;
+    if (full.empty() || full[0] != '/') {
+        char here[4096];
+        if (getcwd(here, sizeof(here)) == nullptr) return fail_with<DWORD>(ERROR_PATH_NOT_FOUND, 0);
+        full = std::string(here) + "/" + full;
+    }
+    // Too small a buffer: the size it needs, terminator included, as Windows gives it.
+    if (full.size() + 1 > length) return succeed_with(static_cast<DWORD>(full.size() + 1));
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    if (file_part != nullptr) *file_part = buffer + full.rfind('/') + 1;
+    return succeed_with(static_cast<DWORD>(full.size()));
+}
+
+char* GetCommandLineA() { return sim_command_line(); }
+
+// ---- the lock the client shares between two threads ---------------------------
+
+void InitializeSRWLock(PSRWLOCK lock) { lock->Ptr = nullptr; }
+
+void AcquireSRWLockExclusive(PSRWLOCK lock) {
+    void* expected = nullptr;
+    void* const taken = reinterpret_cast<void*>(1);
+    while (!__atomic_compare_exchange_n(&lock->Ptr, &expected, taken, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+        expected = nullptr;
+        std::this_thread::yield();
+    }
+}
+
+void ReleaseSRWLockExclusive(PSRWLOCK lock) { __atomic_store_n(&lock->Ptr, nullptr, __ATOMIC_RELEASE); }

@@ -49,3 +49,9 @@ const std::vector<std::string>& sim_failable_operations();
 // ever; without a handler the first ends the process by SIGINT, as Ctrl+C ends
 // a console program, and the second waits. Tests may throw from here.
 void sim_on_interrupt(void (*handler)());
+
+// The program's arguments, which GetCommandLineA gives back as one line, each
+// quoted as Windows quotes it; the program's entry point sets them, and so
+// does a test that runs the client in this process.
+void sim_set_arguments(int argc, const char* const* argv);
+char* sim_command_line();

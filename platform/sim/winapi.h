@@ -153,6 +153,11 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
 
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define CREATE_NEW 1
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define MAX_PATH 260
+
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
@@ -160,9 +165,14 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
 #define ERROR_GEN_FAILURE 31
 #define ERROR_SHARING_VIOLATION 32
+#define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BROKEN_PIPE 109
+#define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_OPERATION_ABORTED 995
@@ -196,6 +206,22 @@ DWORD GetCurrentThreadId();
 HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
 BOOL CancelSynchronousIo(HANDLE thread);
 [[noreturn]] void ExitProcess(UINT exitCode);
+HANDLE GetStdHandle(DWORD stdHandle);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL DeleteFileA(LPCSTR fileName);
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, char* buffer, char** filePart);
+char* GetCommandLineA();
+
+// A slim reader/writer lock, taken exclusively only: what the client shares
+// between the caller of a transfer and its watchdog.
+struct SRWLOCK {
+    void* Ptr;
+};
+typedef SRWLOCK* PSRWLOCK;
+#define SRWLOCK_INIT {nullptr}
+void InitializeSRWLock(PSRWLOCK lock);
+void AcquireSRWLockExclusive(PSRWLOCK lock);
+void ReleaseSRWLockExclusive(PSRWLOCK lock);
 
 // setupapi
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
@@ -214,3 +240,4 @@ BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
 NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps);
 BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG numberBuffers);
 BOOLEAN HidD_SetOutputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
+BOOLEAN HidD_FlushQueue(HANDLE device);

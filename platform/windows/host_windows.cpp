@@ -13,4 +13,4 @@ void* host_malloc(std::size_t size) { return std::malloc(size); }
 
 void host_free(void* block) { std::free(block); }
 
-void host_start() {}
+void host_start(int, char**) {}

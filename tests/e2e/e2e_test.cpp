@@ -360,3 +360,65 @@ TEST(EndToEnd, flood) {
     printf("%s", last.c_str());
     EXPECT_EQ(read_record().frames, expected_frames("/flood", 2000));
 }
+
+namespace {
+
+// The name the Windows program gives a file of this machine: Wine maps its root to Z:.
+std::string windows_path(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+}  // namespace
+
+// Each example plays its demonstration's frames through Wine's HID stack;
+// then one script of every kind, a message with its expectation and a frame
+// the driver refuses, checked at the driver byte for byte: status 4.
+TEST(EndToEnd, play) {
+    for (const char* name : {"mouse", "digitizer", "multitouch", "keyboard", "message", "joystick"}) {
+        reset_record();
+        const std::string option = std::string("/") + name;
+        const child_result result =
+            run("testquorvex.exe", {"/play:" + windows_path(std::string(QUORVEX_SOURCE_DIR) + "/examples/" + name + ".txt")});
+        expect_no_crash(result);
+        EXPECT_EQ(result.status, 0) << name << "\n" << result.out;
+        const recorded r = read_record();
+        EXPECT_EQ(r.frames, expected_frames(option, option == "/joystick" ? 100 : 0)) << name;
+        EXPECT_EQ(r.replies, expected_replies(option)) << name;
+    }
+
+    char path[] = "/tmp/quorvex-e2e-script-XXXXXX";
+    const int fd = mkstemp(path);
+    const std::string script =
+        "multitouch [status=7 id=0 x=1000 y=6500 w=20 h=30] [status=7 id=1 x=2000 y=8000 w=20 h=30] count=4\r\n"
+        "mouse buttons=0x00 x=1000 y=10000 wheel=0\r\n"
+        "digitizer status=2 x=1000 y=10000\r\n"
+        "keyboard modifiers=[Left GUI] keys=[]\r\n"
+        "joystick v3=128 v5=128 v6=64\r\n"
+        "message \"Hello quorvex\"\r\n"
+        "expect \"Hello quorvex\"\r\n"
+        "# a mouse report whose length byte is one short\r\n"
+        "frame 40 06 03 00 e8 03 10 27\r\n";
+    ASSERT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+    close(fd);
+    reset_record();
+    const child_result result = run("testquorvex.exe", {"/play:" + windows_path(path)});
+    std::remove(path);
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 4) << result.out;
+    EXPECT_NE(result.out.find("\r\nfailed WriteFile "), std::string::npos) << result.out;
+    const std::string summary = "Play: 8 steps, 7 reports sent, 1 refused; 1 of 1 expectations met\r\n";
+    ASSERT_GE(result.out.size(), summary.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - summary.size()), summary) << result.out;
+
+    std::vector<expected_frame> frames;
+    for (const char* option : {"/multitouch", "/mouse", "/digitizer", "/keyboard", "/joystick", "/message"})
+        frames.push_back(expected_frames(option, 1).front());
+    std::vector<uint8_t> short_mouse = {0x40, 0x06, 0x03, 0x00, 0xE8, 0x03, 0x10, 0x27};
+    short_mouse.resize(65, 0);
+    frames.push_back({'W', short_mouse});
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames, frames);
+    EXPECT_EQ(r.replies, expected_replies("/message"));
+}

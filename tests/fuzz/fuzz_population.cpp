@@ -27,7 +27,11 @@ struct reader {
 };
 
 const char* const kOptions[] = {"/multitouch", "/mouse", "/digitizer", "/joystick", "/keyboard", "/message",
-                                "/list",       "/all",   "/ping",      "/flood",    "/?",        "/nope"};
+                                "/list",       "/all",   "/ping",      "/flood",    "/?",        "/nope",
+                                "/send"};
+// /send's steps: each kind of transfer a script makes.
+const char* const kSteps[] = {"message \"hi\"", "expect any", "flush", "multitouch [id=1] count=1", "frame 40 01"};
+constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);
 constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
 std::string scenario_from(reader& in) {
@@ -85,17 +89,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string scenario = scenario_from(in);
     // Ctrl+C ends a bounded run's process, watchdog and all; in-process it
     // would unwind past the watchdog.
-    if (std::string(option) == "/all") scenario += ",interrupt-after=0";
+    if (std::string(option) == "/all" || std::string(option) == "/send") scenario += ",interrupt-after=0";
     if (!sim_configure(scenario, &error)) {
         fprintf(stderr, "generated scenario refused: %s (%s)\n", scenario.c_str(), error.c_str());
         std::abort();
     }
 
-    const char* argv[] = {"testquorvex", option};
+    const char* argv[] = {"testquorvex", option, kSteps[in.next() % kStepCount]};
+    const int argc = std::string(option) == "/send" ? 3 : 2;
+    sim_set_arguments(argc, argv);
     bool stopped = false;
     int status = -1;
     try {
-        status = testquorvex_main(2, argv);
+        status = testquorvex_main(argc, argv);
     } catch (const interrupted&) {
         stopped = true;
     }

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -199,8 +198,26 @@ static void check_device(const GUID& hid, const std::string& control_path, const
     }
 }
 
+// The second thread of the last-error check: Windows' own thread, so that the
+// probe builds with a MinGW-w64 runtime of either thread model.
+struct other_thread {
+    std::atomic<int> stage{0};
+    DWORD initial = 12345;
+    DWORD theirs = 0;
+};
+
+DWORD WINAPI fail_on_other_thread(LPVOID argument) {
+    auto* other = static_cast<other_thread*>(argument);
+    other->initial = GetLastError();
+    while (other->stage.load() != 1) {}
+    CreateFileA("", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    other->theirs = GetLastError();
+    other->stage.store(2);
+    return 0;
+}
+
 int main() {
-    host_start();  // the stand-in's default bus, which holds the quorvex device
+    host_start(0, nullptr);  // the stand-in's default bus, which holds the quorvex device
     GUID guid;
     HidD_GetHidGuid(&guid);
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -231,21 +248,16 @@ int main() {
 
     // The last error belongs to the thread that failed. The threads meet on
     // atomics alone, since any other call may set the last error.
-    std::atomic<int> stage{0};
-    DWORD initial = 12345, theirs = 0;
-    std::thread worker([&] {
-        initial = GetLastError();
-        while (stage.load() != 1) {}
-        CreateFileA("", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        theirs = GetLastError();
-        stage.store(2);
-    });
+    other_thread other;
+    HANDLE worker = CreateThread(nullptr, 0, fail_on_other_thread, &other, 0, nullptr);
     CreateFileA(absent, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     const DWORD before = GetLastError();
-    stage.store(1);
-    while (stage.load() != 2) {}
+    other.stage.store(1);
+    while (other.stage.load() != 2) {}
     const DWORD after = GetLastError();
-    worker.join();
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+    const DWORD initial = other.initial, theirs = other.theirs;
     expect(before == ERROR_FILE_NOT_FOUND, "this thread's own failure: ERROR_FILE_NOT_FOUND", before);
     expect(initial == ERROR_SUCCESS, "a new thread starts with no last error", initial);
     expect(theirs == ERROR_PATH_NOT_FOUND, "the other thread sees its own failure", theirs);

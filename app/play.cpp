@@ -1,0 +1,245 @@
+// /play and /send: the tester's own steps, read and checked whole before the
+// device is searched, then played through the same send and read operations
+// the demonstrations use, every transfer under the run's deadline.
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/testquorvex.h"
+#include "client/deadline.h"
+#include "reports/message.h"
+#include "reports/script.h"
+
+struct quorvex_script {
+    const char* name;  // as the tester gave it, for FILE:LINE
+    char* text;        // the whole script, as read
+    script_step* steps;
+    size_t count;
+};
+
+namespace {
+
+constexpr DWORD kChunk = 64 * 1024;
+
+// What the summary needs, where the watchdog's last words reach it too.
+struct play_counts {
+    uint64_t steps;
+    uint64_t sent;
+    uint64_t refused;
+    uint64_t expectations;
+    uint64_t met;
+    uint64_t other_failures;  // a queue that would not empty
+};
+play_counts g_play;
+
+void release(quorvex_script* script) {
+    if (script == nullptr) return;
+    host_free(script->text);
+    host_free(script->steps);
+    host_free(script);
+}
+
+// Checks the text whole, then compiles it into one block of steps.
+quorvex_script* compile(const char* name, char* text, size_t size, int* status) {
+    auto* script = static_cast<quorvex_script*>(host_malloc(sizeof(quorvex_script)));
+    if (script == nullptr) {
+        host_free(text);
+        *status = EXIT_NO_MEMORY;
+        printf("Error: no room for the script %s\n", name);
+        return nullptr;
+    }
+    *script = {name, text, nullptr, 0};
+    script_check check;
+    if (!script_compile(text, size, nullptr, 0, &check)) {
+        for (size_t i = 0; i < check.errors && i < SCRIPT_ERRORS_KEPT; ++i)
+            printf("%s:%u:%u: %s\n", name, static_cast<unsigned>(check.kept[i].line),
+                   static_cast<unsigned>(check.kept[i].column), check.kept[i].expected);
+        printf("%s: %llu error(s); nothing was sent\n", name, static_cast<unsigned long long>(check.errors));
+        release(script);
+        return nullptr;
+    }
+    if (check.steps > SCRIPT_MAX_STEPS) {
+        printf("%s: more than %u steps; nothing was sent\n", name, static_cast<unsigned>(SCRIPT_MAX_STEPS));
+        release(script);
+        return nullptr;
+    }
+    script->count = check.steps;
+    if (script->count > 0) {
+        script->steps = static_cast<script_step*>(host_malloc(script->count * sizeof(script_step)));
+        if (script->steps == nullptr) {
+            *status = EXIT_NO_MEMORY;
+            printf("Error: no room for the %llu steps of %s\n", static_cast<unsigned long long>(script->count), name);
+            release(script);
+            return nullptr;
+        }
+        script_compile(text, size, script->steps, script->count, &check);
+    }
+    return script;
+}
+
+bool unreadable(const char* name, const char* call, DWORD error, HANDLE file) {
+    printf("Error: the script %s cannot be read: %s failed: %d\n", name, call, static_cast<int>(error));
+    if (file != nullptr && file != INVALID_HANDLE_VALUE && std::strcmp(name, "-") != 0) CloseHandle(file);
+    return false;
+}
+
+// The whole file, or standard input for "-", into one block of at most
+// SCRIPT_MAX_BYTES; one byte more tells a larger one.
+bool read_whole(const char* name, char** text, size_t* size, int* status) {
+    const bool standard_input = std::strcmp(name, "-") == 0;
+    HANDLE file = standard_input ? GetStdHandle(STD_INPUT_HANDLE)
+                                 : CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || file == nullptr)
+        return unreadable(name, standard_input ? "GetStdHandle" : "CreateFileA", GetLastError(), file);
+    auto* block = static_cast<char*>(host_malloc(SCRIPT_MAX_BYTES + 1));
+    if (block == nullptr) {
+        if (!standard_input) CloseHandle(file);
+        *status = EXIT_NO_MEMORY;
+        printf("Error: no room for the script %s\n", name);
+        return false;
+    }
+    size_t got = 0;
+    while (got <= SCRIPT_MAX_BYTES) {
+        const size_t room = SCRIPT_MAX_BYTES + 1 - got;
+        DWORD read = 0;
+        if (!ReadFile(file, block + got, room < kChunk ? static_cast<DWORD>(room) : kChunk, &read, nullptr)) {
+            // Read before anything else can change it; freeing may.
+            const DWORD error = GetLastError();
+            // A pipe's writer closing is its end, not a failure.
+            if (error == ERROR_BROKEN_PIPE) break;
+            host_free(block);
+            return unreadable(name, "ReadFile", error, file);
+        }
+        if (read == 0) break;
+        got += read;
+    }
+    if (!standard_input) CloseHandle(file);
+    if (got > SCRIPT_MAX_BYTES) {
+        host_free(block);
+        printf("%s: more than 1 MiB; nothing was sent\n", name);
+        return false;
+    }
+    *text = block;
+    *size = got;
+    return true;
+}
+
+void print_step(const quorvex_script* script, const script_step& step) {
+    printf("%s:%u: %.*s\n", script->name, static_cast<unsigned>(step.line), static_cast<int>(step.text_length),
+           script->text + step.text);
+}
+
+// The next answer against the step: any answer meets expect any; expect
+// compares all 32 data bytes, and a mismatch shows both.
+void expect(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
+    ++g_play.expectations;
+    quorvex_message answer = {};
+    if (!quorvex_read_message(client, &answer)) {
+        if (quiet) printf("    in ");
+        if (quiet) print_step(script, step);
+        return;
+    }
+    if (step.kind == step_kind::expect_any || std::memcmp(answer.bytes + 1, step.bytes, LAYOUT_DATA_SIZE) == 0) {
+        ++g_play.met;
+        return;
+    }
+    char wanted[LAYOUT_STEP_MAX], got[LAYOUT_STEP_MAX];
+    layout_describe_data(step.bytes, wanted, sizeof(wanted));
+    layout_describe_data(answer.bytes + 1, got, sizeof(got));
+    printf("%s:%u: expected %s, the device answered %s\n", script->name, static_cast<unsigned>(step.line), wanted, got);
+}
+
+void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
+    ++g_play.steps;
+    switch (step.kind) {
+        case step_kind::write:
+        case step_kind::set: {
+            if (!quiet) print_step(script, step);
+            std::memcpy(client->control_report, step.bytes, sizeof(client->control_report));
+            ++g_play.sent;
+            const int sent = step.kind == step_kind::set ? quorvex_set_control_report(client)
+                                                         : quorvex_write_control_report(client);
+            if (sent) return;
+            ++g_play.refused;
+            if (quiet) printf("    in ");
+            if (quiet) print_step(script, step);
+            return;
+        }
+        case step_kind::expect:
+        case step_kind::expect_any: expect(client, script, step, quiet); return;
+        case step_kind::flush:
+            if (HidD_FlushQueue(client->message)) return;
+            ++g_play.other_failures;
+            printf("failed HidD_FlushQueue %d\n", static_cast<int>(GetLastError()));
+            return;
+        case step_kind::sleep: Sleep(step.sleep_ms); return;
+    }
+}
+
+int play_summary(quorvex_client* client) {
+    printf("Play: %llu steps, %llu reports sent, %llu refused; %llu of %llu expectations met\n",
+           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(g_play.sent),
+           static_cast<unsigned long long>(g_play.refused), static_cast<unsigned long long>(g_play.met),
+           static_cast<unsigned long long>(g_play.expectations));
+    if (quorvex_stopped(client)) return EXIT_STALLED;
+    const bool clean = g_play.refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
+    return clean ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+}
+
+int64_t ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+}  // namespace
+
+quorvex_script* load_script_file(const char* name, int* status) {
+    char* text = nullptr;
+    size_t size = 0;
+    *status = EXIT_USAGE;
+    if (!read_whole(name, &text, &size, status)) return nullptr;
+    return compile(name, text, size, status);
+}
+
+quorvex_script* load_script_text(const char* name, const char* step, int* status) {
+    const size_t size = std::strlen(step);
+    *status = EXIT_USAGE;
+    auto* text = static_cast<char*>(host_malloc(size + 1));
+    if (text == nullptr) {
+        *status = EXIT_NO_MEMORY;
+        printf("Error: no room for the step\n");
+        return nullptr;
+    }
+    std::memcpy(text, step, size + 1);
+    return compile(name, text, size, status);
+}
+
+void free_script(quorvex_script* script) { release(script); }
+
+int (*play_last_words())(quorvex_client*) { return play_summary; }
+
+int run_play(quorvex_client* client, const quorvex_script* script, const run_settings& settings) {
+    g_play = {};
+    if (settings.file != nullptr)
+        printf("Playing %s: %llu step(s), %u time(s), each transfer within %u ms\n", script->name,
+               static_cast<unsigned long long>(script->count), static_cast<unsigned>(settings.repeat),
+               static_cast<unsigned>(client->deadline->timeout_ms));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    int64_t next_progress = ticks() + frequency.QuadPart;
+    for (uint32_t round = 0; round < settings.repeat && !quorvex_stopped(client); ++round) {
+        for (size_t i = 0; i < script->count && !quorvex_stopped(client); ++i) {
+            play_step(client, script, script->steps[i], settings.quiet);
+            if (!settings.quiet) continue;
+            const int64_t now = ticks();
+            if (now < next_progress) continue;
+            printf("Play: %llu steps so far, %llu reports sent, %llu refused\n",
+                   static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(g_play.sent),
+                   static_cast<unsigned long long>(g_play.refused));
+            while (next_progress <= now) next_progress += frequency.QuadPart;
+        }
+    }
+    return play_summary(client);
+}

@@ -1,0 +1,303 @@
+// Scripts: the text the device view prints plays back as the same frames;
+// a wrong script sends nothing; /play and /send give the statuses a driver's
+// test relies on.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+
+#include "reports/script.h"
+#include "tests/child_process.h"
+#include "tests/support.h"
+
+namespace {
+
+// The device view's step for a frame, compiled again: the same bytes, sent
+// the same way.
+void expect_round_trip(const std::vector<uint8_t>& frame, bool via_set, std::string* described = nullptr) {
+    char step[LAYOUT_STEP_MAX];
+    layout_describe_frame(frame.data(), via_set, step, sizeof(step));
+    if (described != nullptr) *described = step;
+    script_check check;
+    script_step compiled;
+    ASSERT_TRUE(script_compile(step, std::strlen(step), &compiled, 1, &check)) << step << ": " << check.kept[0].expected;
+    ASSERT_EQ(check.steps, 1u) << step;
+    EXPECT_EQ(compiled.kind, via_set ? step_kind::set : step_kind::write) << step;
+    EXPECT_EQ(std::vector<uint8_t>(compiled.bytes, compiled.bytes + LAYOUT_FRAME_SIZE), frame) << step;
+}
+
+std::string tail(const std::string& text, size_t length) {
+    return text.size() < length ? text : text.substr(text.size() - length);
+}
+
+const char* const kExamples[] = {"mouse", "digitizer", "multitouch", "keyboard", "message", "joystick"};
+
+}  // namespace
+
+TEST(Script, EveryTracedFrameAndAnswerTurnsIntoAStepThatGivesItBack) {
+    for (const char* option : {"/multitouch", "/mouse", "/digitizer", "/keyboard", "/message", "/flood"})
+        for (const expected_frame& frame : expected_frames(option, 3)) expect_round_trip(frame.bytes, frame.via == 'S');
+    for (const expected_frame& frame : expected_frames("/joystick", 300)) expect_round_trip(frame.bytes, false);
+    for (const expected_frame& frame : expected_frames("/ping", 70000)) expect_round_trip(frame.bytes, false);
+
+    // Random frames of every kind and of none: inside the fields only (the
+    // kind's own form), anywhere after a valid header, and anywhere at all.
+    std::mt19937 random(20261208);
+    size_t count = 0;
+    const layout_kind* kinds = layout_kinds(&count);
+    int kind_forms = 0, raw_forms = 0;
+    for (size_t k = 0; k <= count; ++k) {
+        for (int n = 0; n < 3000; ++n) {
+            std::vector<uint8_t> frame(LAYOUT_FRAME_SIZE, 0);
+            const bool known = k < count;
+            if (known) {
+                frame[0] = LAYOUT_FRAME_ID;
+                frame[1] = kinds[k].length;
+                frame[2] = kinds[k].id;
+            }
+            const int way = n % 3;
+            const size_t from = way == 2 || !known ? 0 : 3;
+            const size_t to = way == 0 && known ? 2u + kinds[k].length : LAYOUT_FRAME_SIZE;
+            for (size_t i = from; i < to; ++i) frame[i] = static_cast<uint8_t>(random());
+            if (known && way == 0 && kinds[k].id == 0x07) frame[4] = 0;  // the keyboard's reserved byte
+            const bool via_set = known && way == 0 ? kinds[k].set_output : (random() & 1) != 0;
+            std::string step;
+            expect_round_trip(frame, via_set, &step);
+            (step.rfind("frame", 0) == 0 ? raw_forms : kind_forms) += 1;
+        }
+    }
+    EXPECT_GE(kind_forms, 6 * 1000);
+    EXPECT_GE(raw_forms, 6 * 2000);
+
+    // Every answer, as the expect step it meets.
+    for (int n = 0; n < 3000; ++n) {
+        uint8_t report[33] = {0x10};
+        for (int i = 1; i < 1 + n % 33; ++i) report[i] = static_cast<uint8_t>(random());
+        char step[LAYOUT_STEP_MAX];
+        layout_describe_answer(report + 1, 32, step, sizeof(step));
+        script_check check;
+        script_step compiled;
+        ASSERT_TRUE(script_compile(step, std::strlen(step), &compiled, 1, &check)) << step;
+        EXPECT_EQ(compiled.kind, step_kind::expect);
+        EXPECT_EQ(std::memcmp(compiled.bytes, report + 1, 32), 0) << step;
+    }
+}
+
+// Each example plays exactly its demonstration's frames, with its pauses.
+TEST(Script, EachExamplePlaysItsDemonstration) {
+    for (const char* name : kExamples) {
+        const std::string option = std::string("/") + name;
+        const bool joystick = option == "/joystick";
+        run_here(joystick ? "clock=virtual,interrupt-after=100" : "clock=virtual", {option});
+        const std::vector<DWORD> pauses = sleeps();
+
+        const run_result play = run_here("clock=virtual", {"/play:" + example(name)});
+        EXPECT_EQ(play.status, 0) << name << "\n" << play.out;
+        EXPECT_EQ(frames_received(), expected_frames(option, joystick ? 100 : 0)) << name;
+        EXPECT_EQ(reports_read(), expected_replies(option)) << name;
+        EXPECT_EQ(sleeps(), pauses) << name;
+        EXPECT_TRUE(sim_usage().none()) << name << ": " << sim_describe(sim_usage());
+    }
+}
+
+// Nothing is sent and the device is not searched: every wrong line is named
+// with its column, the first ten of them, then the count.
+TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
+    const std::string number = "a number from 0 to 65535 (decimal, or hexadecimal after 0x)";
+    std::string frame_66 = "frame";
+    for (int i = 0; i < 66; ++i) frame_66 += " 00";
+    const struct {
+        std::string text;
+        std::string lines;  // P stands for the script's path
+    } cases[] = {
+        {"mose x=1\n", "P:1:1: a step: multitouch, mouse, digitizer, joystick, keyboard, message, expect, flush, frame "
+                       "or sleep\n"},
+        {"mouse\n  mouse z=1\n", "P:2:9: a field of mouse: buttons, x, y or wheel\n"},
+        {"mouse x=12a\n", "P:1:9: " + number + "\n"},
+        {"joystick v7=65536 # too wide\n", "P:1:13: a number from 0 to 65535\n"},
+        {"mouse buttons=256\n", "P:1:15: a number from 0 to 255\n"},
+        {"mouse x=1 x=2\n", "P:1:11: each field once: x is given before\n"},
+        {"message \"a\\qb\"\n", "P:1:11: \\xNN (two hex digits), \\\" or \\\\ after a backslash\n"},
+        {"message \"" + std::string(33, 'a') + "\"\n", "P:1:42: at most 32 bytes of text\n"},
+        {"expect \"open\n", "P:1:13: a closing quote\n"},
+        {frame_66 + "\n", "P:1:202: at most 65 bytes\n"},
+        {"keyboard keys=[A, B, C, D, E, F, G]\n", "P:1:34: at most 6 keys\n"},
+        {"keyboard modifiers=[Left Shoe]\n",
+         "P:1:21: a modifier: Left Ctrl, Left Shift, Left Alt, Left GUI, Right Ctrl, Right Shift, Right Alt, Right "
+         "GUI, or its usage 0xe0 to 0xe7\n"},
+        {"multitouch [x=1\n", "P:1:16: a ']' to close the contact\n"},
+        {"sleep 600001\r\n", "P:1:7: a number from 0 to 600000\n"},
+        {"flush now\n", "P:1:7: the end of the line\n"},
+        {"\xEF\xBB\xBF" "frame 40 7\n", "P:1:10: a byte as two hex digits, or via=set\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = script_file(c.text);
+        const run_result run = run_here("", {"/play:" + path});
+        std::string lines = c.lines;
+        lines.replace(0, 1, path);
+        EXPECT_EQ(run.status, 1) << c.text;
+        EXPECT_EQ(run.out, lines + path + ": 1 error(s); nothing was sent\n") << c.text;
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0) << c.text;
+        EXPECT_TRUE(sim_usage().none()) << c.text << ": " << sim_describe(sim_usage());
+        unlink(path.c_str());
+    }
+
+    // Eleven wrong lines among right ones: the first ten, and the count.
+    std::string text = "mouse x=1\n";
+    for (int i = 0; i < 11; ++i) text += "mouse x=-1\n";
+    const std::string path = script_file(text);
+    const run_result many = run_here("", {"/play:" + path});
+    EXPECT_EQ(many.status, 1);
+    std::string lines;
+    for (int line = 2; line <= 11; ++line) lines += path + ":" + std::to_string(line) + ":9: " + number + "\n";
+    EXPECT_EQ(many.out, lines + path + ": 11 error(s); nothing was sent\n");
+    unlink(path.c_str());
+}
+
+TEST(Script, AScriptThatCannotBeReadSendsNothing) {
+    const std::string big = script_file(std::string(SCRIPT_MAX_BYTES - 5, '#') + "\nflush\n");
+    std::string steps;
+    for (size_t i = 0; i <= SCRIPT_MAX_STEPS; ++i) steps += "flush\n";
+    const std::string many = script_file(steps);
+    const std::string fine = example("mouse");
+    const struct {
+        const char* scenario;
+        std::string path;
+        std::string out;
+        int status;
+    } cases[] = {
+        {"", "/no/such/folder/script.txt",
+         "Error: the script /no/such/folder/script.txt cannot be read: CreateFileA failed: 3\n", 1},
+        {"", "/tmp/no-such-quorvex-script.txt",
+         "Error: the script /tmp/no-such-quorvex-script.txt cannot be read: CreateFileA failed: 2\n", 1},
+        {"", "/tmp", "Error: the script /tmp cannot be read: CreateFileA failed: 5\n", 1},
+        // Held by another program, a read that fails, no room.
+        {"fail=file:CreateFileA", fine, "Error: the script " + fine + " cannot be read: CreateFileA failed: 32\n", 1},
+        {"fail=file:ReadFile@2", fine, "Error: the script " + fine + " cannot be read: ReadFile failed: 30\n", 1},
+        {"fail=malloc@1", fine, "Error: no room for the script " + fine + "\n", 2},
+        {"", big, big + ": more than 1 MiB; nothing was sent\n", 1},
+        {"", many, many + ": more than 100000 steps; nothing was sent\n", 1},
+    };
+    for (const auto& c : cases) {
+        const run_result run = run_here(c.scenario, {"/play:" + c.path});
+        EXPECT_EQ(run.status, c.status) << c.path;
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0) << c.path;
+        EXPECT_TRUE(sim_usage().none()) << c.path << ": " << sim_describe(sim_usage());
+    }
+    unlink(big.c_str());
+    unlink(many.c_str());
+}
+
+TEST(Play, RefusalsExpectationsStallsRepeatAndQuiet) {
+    const std::string path = script_file(
+        "# every kind of step\r\nmouse x=1\r\n\r\nmessage \"hi\"  # answered\r\nexpect \"hi\"\r\n"
+        "frame 40 07 03 via=set\r\nsleep 5\r\n");
+    const std::string head = connected_prologue() + "Playing " + path + ": 5 step(s), ";
+    auto at = [&](int line, const char* step) { return path + ":" + std::to_string(line) + ": " + step + "\n"; };
+    const std::string lines = at(2, "mouse x=1") + at(4, "message \"hi\"") + at(6, "frame 40 07 03 via=set");
+    const struct {
+        const char* scenario;
+        std::vector<std::string> modifiers;
+        int status;
+        std::string out;  // after the head
+    } cases[] = {
+        {"", {}, 0, "1 time(s), each transfer within 5000 ms\n" + lines +
+                        "Play: 5 steps, 3 reports sent, 0 refused; 1 of 1 expectations met\n"},
+        {"fail=WriteFile@1", {}, 4, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") +
+                                        "failed WriteFile 31\n" + at(4, "message \"hi\"") + at(6, "frame 40 07 03 via=set") +
+                                        "Play: 5 steps, 3 reports sent, 1 refused; 1 of 1 expectations met\n"},
+        {"reply=ho", {}, 4, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
+                                path + ":5: expected \"hi\", the device answered \"ho\"\n" + at(6, "frame 40 07 03 via=set") +
+                                "Play: 5 steps, 3 reports sent, 0 refused; 0 of 1 expectations met\n"},
+        // Past its deadline the run stops where it is.
+        {"stall=WriteFile@2", {"/timeout:250"}, 5,
+         "1 time(s), each transfer within 250 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
+             "failed WriteFile 995\nStopped: the driver did not complete WriteFile within 250 ms\n"
+             "Play: 2 steps, 2 reports sent, 1 refused; 0 of 0 expectations met\n"},
+        {"answer=none", {}, 5, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
+                                   "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 5000 ms\n"
+                                   "Play: 3 steps, 2 reports sent, 0 refused; 0 of 1 expectations met\n"},
+        {"", {"/repeat:2"}, 0, "2 time(s), each transfer within 5000 ms\n" + lines + lines +
+                                   "Play: 10 steps, 6 reports sent, 0 refused; 2 of 2 expectations met\n"},
+        // Quiet: the failures, where they were, progress once a second, the summary.
+        {"latency=100000,fail=ReadFile@2,fail=HidD_SetOutputReport@3", {"/quiet", "/repeat:3"}, 4,
+         "3 time(s), each transfer within 5000 ms\nfailed ReadFile 1167\n    in " + at(5, "expect \"hi\"") +
+         "Play: 13 steps so far, 8 reports sent, 0 refused\nfailed HidD_SetOutputReport 31\n    in " +
+         at(6, "frame 40 07 03 via=set") +
+         "Play: 15 steps, 9 reports sent, 1 refused; 2 of 3 expectations met\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"/play:" + path};
+        args.insert(args.end(), c.modifiers.begin(), c.modifiers.end());
+        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, args);
+        EXPECT_EQ(run.status, c.status) << c.scenario;
+        EXPECT_EQ(run.out, head + c.out) << c.scenario;
+        EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());
+    }
+    unlink(path.c_str());
+
+    // flush empties the answers still queued: only the last message's is read.
+    const std::string flushing = script_file("message \"a\"\nmessage \"b\"\nflush\nmessage \"c\"\nexpect \"c\"\n");
+    EXPECT_EQ(run_here("clock=virtual", {"/play:" + flushing}).status, 0);
+    const run_result unflushed = run_here("clock=virtual,fail=HidD_FlushQueue", {"/play:" + flushing});
+    EXPECT_EQ(unflushed.status, 4);
+    const std::string unflushed_tail = "failed HidD_FlushQueue 31\n" + flushing + ":4: message \"c\"\n" + flushing +
+                                       ":5: expected \"c\", the device answered \"a\"\nPlay: 5 steps, 3 reports sent, 0 "
+                                       "refused; 0 of 1 expectations met\n";
+    EXPECT_EQ(tail(unflushed.out, unflushed_tail.size()), unflushed_tail) << unflushed.out;
+    unlink(flushing.c_str());
+}
+
+// /send: the rest of the command line as typed, its quotes kept.
+TEST(Play, SendPlaysOneStepFromTheCommandLine) {
+    const run_result run = run_here("clock=virtual", {"/send", "keyboard", "keys=[Caps", "Lock]", "modifiers=[0xe1]"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, connected_prologue() + "/send:1: keyboard keys=[Caps Lock] modifiers=[0xe1]\n"
+                                              "Play: 1 steps, 1 reports sent, 0 refused; 0 of 0 expectations met\n");
+    EXPECT_EQ(frames_received(), (std::vector<expected_frame>{
+                                     {'W', {0x40, 0x09, 0x07, 0x02, 0x00, 0x39, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}}));
+
+    const run_result quoted = run_here("clock=virtual", {"/send", "message", "a \"b\"\\"});
+    EXPECT_EQ(quoted.status, 0) << quoted.out;
+    std::vector<std::vector<uint8_t>> sent = frames_sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::string(sent[0].begin() + 3, sent[0].begin() + 9), "a \"b\"\\");
+
+    const run_result spaced = run_here("clock=virtual", {"/send", "message", "a  b"});
+    EXPECT_EQ(spaced.status, 0);
+    sent = frames_sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::string(sent[0].begin() + 3, sent[0].begin() + 7), "a  b");
+
+    const run_result wrong = run_here("", {"/send", "mouse", "x=70000"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.out, "/send:1:9: a number from 0 to 65535\n/send: 1 error(s); nothing was sent\n");
+    EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
+
+    const run_result none = run_here("", {"/send"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, std::string(kUsage) + "Missing value: /send STEP\n");
+}
+
+// Standard input, and the quotes the program's own command line keeps.
+TEST(WholeProgram, PlaysStandardInputAndSendsWhatWasTyped) {
+    const std::string input = script_file("message \"hi\"\nexpect any\n");
+    child_process child = start_child({TESTQUORVEX_EXE, "/play:-"}, {"QUORVEX_SIM=clock=virtual,reply=yo"}, input);
+    const child_result played = finish_child(child, 60000);
+    unlink(input.c_str());
+    EXPECT_EQ(played.status, 0);
+    const std::string played_tail = "\n-:1: message \"hi\"\nPlay: 2 steps, 1 reports sent, 0 refused; 1 of 1 "
+                                    "expectations met\n";
+    EXPECT_EQ(tail(played.out, played_tail.size()), played_tail) << played.out;
+
+    // The quotes of the command line survive to the step; the comment after it goes nowhere.
+    const run_result said = run_program("clock=virtual", {"/send", "message", "say \"hi\"", "#", "not", "sent"});
+    EXPECT_EQ(said.status, 0);
+    EXPECT_NE(said.out.find("\n/send:1: message \"say \\\"hi\\\"\"\n"), std::string::npos) << said.out;
+    EXPECT_NE(said.err.find("| message \"say \\x22hi\\x22\"\n"), std::string::npos) << said.err;
+}
