@@ -16,6 +16,8 @@ enum modifier_bit : unsigned {
     TAKES_COUNT = 4,
     TAKES_REPEAT = 8,
     TAKES_QUIET = 16,
+    TAKES_SEED = 32,
+    TAKES_OUT = 64,
 };
 
 // How an option is written: alone, with its value after a colon (/play:FILE),
@@ -49,13 +51,15 @@ constexpr option_entry kOptions[] = {
      TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000},
     {"/play", QUORVEX_MODE_PLAY, "a script's reports, pauses and expected answers (FILE of -: standard input)",
      TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET, 0, 0, option_form::value, "/play:FILE"},
+    {"/fuzz", QUORVEX_MODE_FUZZ, "malformed and boundary frames; after every 64, the driver must still answer",
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT, 100000000, 20000},
     {"/send", QUORVEX_MODE_SEND, "one step of a script: the rest of the command line", 0, 0, 0, option_form::rest,
      "/send STEP"},
     {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
     {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
 };
 
-enum class value_kind { number, flag };
+enum class value_kind { number, flag, text };
 
 struct modifier_entry {
     const char* name;
@@ -71,10 +75,14 @@ constexpr modifier_entry kModifiers[] = {
     {"timeout", TAKES_TIMEOUT, value_kind::number, 1, 600000, "/timeout:MS",
      "each transfer's deadline (5000); status 5 past it"},
     {"wait", TAKES_WAIT, value_kind::number, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
-    {"count", TAKES_COUNT, value_kind::number, 1, 0, "/count:N", "how many round trips (100) or frames (10000)"},
+    {"count", TAKES_COUNT, value_kind::number, 1, 0, "/count:N",
+     "how many round trips (100) or frames (/flood 10000, /fuzz 20000)"},
     {"repeat", TAKES_REPEAT, value_kind::number, 1, 1000000, "/repeat:N", "play the whole script N times (1)"},
     {"quiet", TAKES_QUIET, value_kind::flag, 0, 0, "/quiet",
      "print only failures, progress once a second, and the summary"},
+    {"seed", TAKES_SEED, value_kind::number, 0, 4294967295u, "/seed:S",
+     "the random frames' seed (from the performance counter)"},
+    {"out", TAKES_OUT, value_kind::text, 0, 0, "/out:FILE", "the journal (quorvex-fuzz-SEED.txt here); never overwritten"},
 };
 
 constexpr char kUsageLine[] =
@@ -153,6 +161,15 @@ bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_
             if (modifier->bit == TAKES_QUIET) settings->quiet = true;
             continue;
         }
+        if (modifier->kind == value_kind::text) {
+            if (colon == nullptr || colon[1] == '\0') {
+                print_usage();
+                printf("Bad value after %s: %s (a file name)\n", option->option, argument);
+                return false;
+            }
+            settings->out = colon + 1;
+            continue;
+        }
         uint64_t value = 0;
         const uint32_t max = modifier->max != 0 ? modifier->max : option->count_max;
         if (colon == nullptr || !parse_number(colon + 1, &value) || value < modifier->min || value > max) {
@@ -166,6 +183,10 @@ bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_
         if (modifier->bit == TAKES_WAIT) settings->wait_s = number;
         if (modifier->bit == TAKES_COUNT) settings->count = number;
         if (modifier->bit == TAKES_REPEAT) settings->repeat = number;
+        if (modifier->bit == TAKES_SEED) {
+            settings->seed = number;
+            settings->seed_given = true;
+        }
     }
     return true;
 }
@@ -178,7 +199,8 @@ void print_help() {
     for (const option_entry& entry : kOptions)
         if (entry.help != nullptr)
             printf("       testquorvex %-10s  %s\n", entry.written != nullptr ? entry.written : entry.option, entry.help);
-    printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name alone is a flag.\n");
+    printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
+           "       /name alone is a flag.\n");
     for (const modifier_entry& modifier : kModifiers) {
         bool taken = false;
         for (const option_entry& entry : kOptions) taken = taken || (entry.modifiers & modifier.bit) != 0;

@@ -22,10 +22,10 @@ namespace {
 constexpr DWORD kChunk = 64 * 1024;
 
 // What the summary needs, where the watchdog's last words reach it too.
+// The reports sent and refused are the client's own counts, which the
+// watchdog keeps too when it gives up a send.
 struct play_counts {
     uint64_t steps;
-    uint64_t sent;
-    uint64_t refused;
     uint64_t expectations;
     uint64_t met;
     uint64_t other_failures;  // a queue that would not empty
@@ -157,11 +157,9 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
         case step_kind::set: {
             if (!quiet) print_step(script, step);
             std::memcpy(client->control_report, step.bytes, sizeof(client->control_report));
-            ++g_play.sent;
             const int sent = step.kind == step_kind::set ? quorvex_set_control_report(client)
                                                          : quorvex_write_control_report(client);
             if (sent) return;
-            ++g_play.refused;
             if (quiet) printf("    in ");
             if (quiet) print_step(script, step);
             return;
@@ -179,11 +177,11 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
 
 int play_summary(quorvex_client* client) {
     printf("Play: %llu steps, %llu reports sent, %llu refused; %llu of %llu expectations met\n",
-           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(g_play.sent),
-           static_cast<unsigned long long>(g_play.refused), static_cast<unsigned long long>(g_play.met),
+           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(client->reports_sent),
+           static_cast<unsigned long long>(client->reports_refused), static_cast<unsigned long long>(g_play.met),
            static_cast<unsigned long long>(g_play.expectations));
     if (quorvex_stopped(client)) return EXIT_STALLED;
-    const bool clean = g_play.refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
+    const bool clean = client->reports_refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
     return clean ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
@@ -236,8 +234,9 @@ int run_play(quorvex_client* client, const quorvex_script* script, const run_set
             const int64_t now = ticks();
             if (now < next_progress) continue;
             printf("Play: %llu steps so far, %llu reports sent, %llu refused\n",
-                   static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(g_play.sent),
-                   static_cast<unsigned long long>(g_play.refused));
+                   static_cast<unsigned long long>(g_play.steps),
+                   static_cast<unsigned long long>(client->reports_sent),
+                   static_cast<unsigned long long>(client->reports_refused));
             while (next_progress <= now) next_progress += frequency.QuadPart;
         }
     }

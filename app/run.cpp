@@ -93,6 +93,7 @@ int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_sc
     quorvex_deadline deadline;
     auto last_words = mode == QUORVEX_MODE_ALL                                 ? all_summary
                       : mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND ? play_last_words()
+                      : mode == QUORVEX_MODE_FUZZ                              ? fuzz_last_words()
                                                                                : measure_last_words(mode);
     if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, last_words)) {
         quorvex_free_client(client);
@@ -106,6 +107,7 @@ int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_sc
         if (mode == QUORVEX_MODE_ALL) status = run_all(client);
         else if (mode == QUORVEX_MODE_PING) status = run_ping(client, settings.count);
         else if (mode == QUORVEX_MODE_FLOOD) status = run_flood(client, settings.count);
+        else if (mode == QUORVEX_MODE_FUZZ) status = run_fuzz(client);
         else if (script != nullptr) status = run_play(client, script, settings);
         else run_demonstration(client, mode);
         quorvex_disconnect(client);
@@ -171,11 +173,13 @@ int testquorvex_main(int argc, const char* const* argv) {
         script = load_script_text("/send", step, &refused);
     }
     if ((mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND) && script == nullptr) return refused;
+    if (mode == QUORVEX_MODE_FUZZ && !fuzz_begin(settings, &refused)) return refused;
 
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     if (mode == QUORVEX_MODE_LIST) return ListInterfaces() ? EXIT_DEMONSTRATED : EXIT_NO_DEVICE;
 
     const int status = connect_and_run(mode, settings, script);
     free_script(script);
+    if (mode == QUORVEX_MODE_FUZZ) fuzz_end();
     return status;
 }

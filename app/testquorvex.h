@@ -24,6 +24,7 @@ constexpr uint8_t QUORVEX_MODE_PING = 0x83;
 constexpr uint8_t QUORVEX_MODE_FLOOD = 0x84;
 constexpr uint8_t QUORVEX_MODE_PLAY = 0x85;
 constexpr uint8_t QUORVEX_MODE_SEND = 0x86;
+constexpr uint8_t QUORVEX_MODE_FUZZ = 0x87;
 
 // The mode of the first option (the inner report ID of its kind, or one of
 // the modes above), or 0 when there is no option or it is not in the table.
@@ -37,6 +38,9 @@ struct run_settings {
     uint32_t repeat = 1;         // /repeat
     bool quiet = false;          // /quiet
     const char* file = nullptr;  // /play:FILE
+    uint32_t seed = 0;           // /seed
+    bool seed_given = false;
+    const char* out = nullptr;   // /out
 };
 // The modifiers after argv[1], which names this mode. False when one is
 // malformed, out of range or not the option's: the usage line and a line
@@ -70,5 +74,14 @@ void free_script(quorvex_script* script);
 // the exit status.
 int run_play(quorvex_client* client, const quorvex_script* script, const run_settings& settings);
 int (*play_last_words())(quorvex_client* client);
+
+// /fuzz: the first line names the seed and the journal, which is created
+// (never over an existing file) before the device is searched; false, with
+// the reason printed and the status set, when it cannot be. fuzz_end closes
+// it, and removes it unless the driver stopped answering.
+bool fuzz_begin(const run_settings& settings, int* status);
+int run_fuzz(quorvex_client* client);
+void fuzz_end();
+int (*fuzz_last_words())(quorvex_client* client);
 
 int testquorvex_main(int argc, const char* const* argv);

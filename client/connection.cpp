@@ -54,7 +54,8 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
 }
 
 int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late) {
-    printf("failed %s %d\n", op, static_cast<int>(error));
+    client->last_error = error;
+    if (!client->quiet_refusals || late) printf("failed %s %d\n", op, static_cast<int>(error));
     if (late) {
         client->stalled = op;
         printf("Stopped: the driver did not complete %s within %u ms\n", op,

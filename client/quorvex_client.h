@@ -22,6 +22,10 @@ struct quorvex_client {
     // it stopped, after which the run plays nothing more.
     quorvex_deadline* deadline;
     const char* stalled;
+    // The error of the last failed transfer; with quiet_refusals set (a fuzz
+    // run, which expects thousands) a refusal prints no line of its own.
+    DWORD last_error;
+    bool quiet_refusals;
 };
 
 // A new record with null handles and a cleared frame, or null when the heap

@@ -256,6 +256,12 @@ size_t layout_describe_frame(const uint8_t frame[LAYOUT_FRAME_SIZE], bool via_se
         }
         return w.length;
     }
+    return layout_describe_raw_frame(frame, via_set, out, cap);
+}
+
+size_t layout_describe_raw_frame(const uint8_t frame[LAYOUT_FRAME_SIZE], bool via_set, char* out, size_t cap) {
+    writer w{out, cap, 0};
+    if (cap > 0) out[0] = 0;
     int last = LAYOUT_FRAME_SIZE;
     while (last > 1 && frame[last - 1] == 0) --last;
     w.add("frame");

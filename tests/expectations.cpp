@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "layout/fuzz_frames.h"
 #include "testquorvex_version.h"
 
 const char kFound[] = "Success: Found my device.. \n";
@@ -20,13 +21,17 @@ std::string expected_help() {
            "       testquorvex /ping       vendor message round trips, timed: minimum, median, 99th percentile, maximum\n"
            "       testquorvex /flood      neutral joystick frames back to back: the sustained frame rate\n"
            "       testquorvex /play:FILE  a script's reports, pauses and expected answers (FILE of -: standard input)\n"
+           "       testquorvex /fuzz       malformed and boundary frames; after every 64, the driver must still answer\n"
            "       testquorvex /send STEP  one step of a script: the rest of the command line\n"
-           "       Modifiers follow the option, in any order: /name:N takes a whole number, /name alone is a flag.\n"
-           "       /timeout:MS after /all, /ping, /flood, /play: each transfer's deadline (5000); status 5 past it\n"
+           "       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
+           "       /name alone is a flag.\n"
+           "       /timeout:MS after /all, /ping, /flood, /play, /fuzz: each transfer's deadline (5000); status 5 past it\n"
            "       /wait:S     after /list, /all, /play: first wait up to S seconds for the device to arrive\n"
-           "       /count:N    after /ping, /flood: how many round trips (100) or frames (10000)\n"
+           "       /count:N    after /ping, /flood, /fuzz: how many round trips (100) or frames (/flood 10000, /fuzz 20000)\n"
            "       /repeat:N   after /play: play the whole script N times (1)\n"
-           "       /quiet      after /play: print only failures, progress once a second, and the summary\n";
+           "       /quiet      after /play: print only failures, progress once a second, and the summary\n"
+           "       /seed:S     after /fuzz: the random frames' seed (from the performance counter)\n"
+           "       /out:FILE   after /fuzz: the journal (quorvex-fuzz-SEED.txt here); never overwritten\n";
 }
 
 std::string search_line(int usage) {
@@ -159,6 +164,24 @@ std::vector<expected_frame> expected_frames(const std::string& option, size_t co
         return frames;
     }
     return {};
+}
+
+std::vector<expected_frame> expected_fuzz_frames(uint32_t seed, uint64_t count) {
+    const char text[] = "fuzz check";
+    const expected_frame check = frame('W', [&] {
+        std::vector<uint8_t> message = {0x10};
+        message.insert(message.end(), text, text + sizeof(text) - 1);
+        message.resize(33, 0);
+        return message;
+    }());
+    std::vector<expected_frame> frames;
+    for (uint64_t i = 0; i < count; ++i) {
+        std::vector<uint8_t> bytes(65);
+        fuzz_frame(seed, i, bytes.data());
+        frames.push_back({fuzz_via_set(i) ? 'S' : 'W', bytes});
+        if (i % 64 == 63 || i + 1 == count) frames.push_back(check);
+    }
+    return frames;
 }
 
 std::vector<std::vector<uint8_t>> expected_replies(const std::string& option, size_t count) {

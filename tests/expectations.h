@@ -24,6 +24,11 @@ void PrintTo(const expected_frame& frame, std::ostream* out);
 // run with /count:count sends.
 std::vector<expected_frame> expected_frames(const std::string& option, size_t count = 0);
 
+// What /fuzz /seed:seed /count:count sends: each batch of 64 frames the
+// generator gives, sent alternately by WriteFile and HidD_SetOutputReport,
+// then the check's vendor message.
+std::vector<expected_frame> expected_fuzz_frames(uint32_t seed, uint64_t count);
+
 // The input reports the device delivers in answer (33 bytes each).
 std::vector<std::vector<uint8_t>> expected_replies(const std::string& option, size_t count = 0);
 

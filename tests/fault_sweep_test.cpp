@@ -3,6 +3,7 @@
 // everything it took.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <set>
@@ -20,6 +21,11 @@ const std::string& sweep_script() {
     return path;
 }
 
+const std::string& sweep_journal() {
+    static const std::string path = "/tmp/quorvex-sweep-journal-" + std::to_string(getpid()) + ".txt";
+    return path;
+}
+
 struct mode {
     const char* option;
     const char* scenario;
@@ -29,6 +35,8 @@ struct mode {
         if (std::string(option) == "/all") return {option, "/timeout:1000"};
         if (std::string(option) == "/play") return {"/play:" + sweep_script(), "/timeout:1000"};
         if (std::string(option) == "/send") return {option, "mouse", "x=1"};
+        // Two batches: the journal is written over once.
+        if (std::string(option) == "/fuzz") return {option, "/count:70", "/seed:1", "/out:" + sweep_journal(), "/timeout:1000"};
         if (std::string(option) == "/list") return {option, "/wait:1"};
         if (std::string(option) == "/ping") return {option, "/timeout:1000", "/count:3"};
         if (std::string(option) == "/flood") return {option, "/count:5"};
@@ -43,6 +51,7 @@ const mode kModes[] = {
     {"/all", "clock=virtual", 31},       {"/list", "clock=virtual,locked=1,busy=1", 0},
     {"/ping", "clock=virtual", 3},       {"/flood", "clock=virtual", 5},
     {"/play", "clock=virtual", 3},       {"/send", "clock=virtual", 1},
+    {"/fuzz", "clock=virtual", 72},
 };
 
 bool scripted(const std::string& option) { return option == "/play" || option == "/send"; }
@@ -113,6 +122,12 @@ int lines_starting(const std::string& text, const std::string& start) {
     return n;
 }
 
+std::string last_line_of(const std::string& out) {
+    if (out.empty()) return out;
+    const size_t start = out.rfind('\n', out.size() - 2);
+    return out.substr(start == std::string::npos ? 0 : start + 1);
+}
+
 // /ping's and /flood's status against what the run printed.
 void expect_measure_verdict(const run_result& run, const std::string& context) {
     const int failed = lines_starting(run.out, "failed ");
@@ -129,6 +144,21 @@ void expect_all_verdict(const run_result& run, const std::string& context) {
               std::string::npos)
         << context << "\n" << run.out;
     EXPECT_EQ(run.status, refused == 0 && read_back ? 0 : 4) << context;
+}
+
+// /fuzz's status against what the run printed; its journal goes with the run.
+void expect_fuzz_verdict(const run_result& run, const std::string& context) {
+    unlink(sweep_journal().c_str());
+    const bool journal = run.out.find("Error: the fuzz journal") != std::string::npos;
+    if (count_of(run.out, kSending) == 0) {
+        const bool no_room = lines_starting(last_line_of(run.out), "Fuzzing") > 0 ||
+                             run.out.find("watchdog could not start") != std::string::npos;
+        EXPECT_EQ(run.status, journal || no_room ? 2 : 3) << context << "\n" << run.out;
+        return;
+    }
+    const bool stopped = run.out.find("Fuzz: the driver stopped answering") != std::string::npos;
+    EXPECT_EQ(run.status, stopped ? 5 : journal && run.out.find("the batch was not sent") != std::string::npos ? 2 : 0)
+        << context << "\n" << run.out;
 }
 
 // /play's and /send's status against what the run printed.
@@ -167,7 +197,7 @@ TEST(Cost, EveryReportIsOneSendAndNoAllocation) {
     for (const mode& m : kModes) {
         run_here(m.scenario, m.args());
         EXPECT_EQ(sim_calls("WriteFile") + sim_calls("HidD_SetOutputReport"), m.reports) << m.option;
-        EXPECT_EQ(frames_sent().size(), static_cast<size_t>(m.reports)) << m.option;
+        EXPECT_EQ(frames_handed().size(), static_cast<size_t>(m.reports)) << m.option;
         if (std::string(m.option) == "/list") continue;
         // /ping keeps every round trip's time in one block, taken before the
         // first; a script is its text, its record and its steps.
@@ -210,28 +240,31 @@ TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
                     continue;
                 }
                 const std::string option = m.option;
-                if (op == "malloc" && k == 1 && !scripted(option)) {
+                if (op == "malloc" && k == 1 && !scripted(option) && option != "/fuzz") {
                     EXPECT_EQ(run.status, 2) << context;
                     EXPECT_EQ(run.out, "") << context;
                     continue;
                 }
                 const bool connected = count_of(run.out, kSending) == 1;
                 if (scripted(option)) expect_play_verdict(run, context);
+                else if (option == "/fuzz") expect_fuzz_verdict(run, context);
                 else if (connected && option == "/all") expect_all_verdict(run, context);
                 else if (connected && (option == "/ping" || option == "/flood")) expect_measure_verdict(run, context);
                 else EXPECT_TRUE(run.interrupted || run.status == (connected ? 0 : 3)) << context << "\n" << run.out;
                 // A script is read before connect: its blocks and its file calls come first.
-                const bool read_first = scripted(option) && (op == "malloc" || op.rfind("file:", 0) == 0);
+                const bool read_first = (scripted(option) && op == "malloc") || op.rfind("file:", 0) == 0;
                 if (k > connect.at(op) && !read_first) {
-                    // Past connect: discovery is untouched.
-                    EXPECT_EQ(run.out.substr(0, connected_prologue().size()), connected_prologue()) << context;
+                    // Past connect: discovery is untouched (after /fuzz's first line, which names its journal).
+                    const std::string out = option == "/fuzz" ? run.out.substr(run.out.find('\n') + 1) : run.out;
+                    EXPECT_EQ(out.substr(0, connected_prologue().size()), connected_prologue()) << context;
                 }
                 auto line = kFailureLine.find(op);
                 if (line != kFailureLine.end()) {
                     EXPECT_LE(count_lines(run.out, line->second), count_lines(clean.out, line->second) + 1)
                         << context << "\n" << run.out;
                 }
-                const bool ended_early = run.status == 3 || (scripted(option) && (run.status == 1 || run.status == 2));
+                const bool ended_early = run.status == 3 || (scripted(option) && (run.status == 1 || run.status == 2)) ||
+                                         (option == "/fuzz" && run.status == 2 && count_of(run.out, kSending) == 0);
                 EXPECT_EQ(count_of(run.out, kSending), ended_early ? 0 : 1) << context;
             }
         }

@@ -17,7 +17,9 @@ TEST(FrontEnd, OptionsMatchWholeAndCaseSensitively) {
         {{"t", "/message"}, 16}, {{"t", "/mouse", "/keyboard", "x"}, 3},
         {{"t", "/list"}, QUORVEX_MODE_LIST}, {{"t", "/all"}, QUORVEX_MODE_ALL}, {{"t", "/?"}, QUORVEX_MODE_HELP},
         {{"t", "/help"}, QUORVEX_MODE_HELP}, {{"t", "/LIST"}, 0}, {{"t", "/all "}, 0}, {{"t", "-?"}, 0},
-        {{"t", "/?", "/mouse"}, QUORVEX_MODE_HELP},
+        {{"t", "/?", "/mouse"}, QUORVEX_MODE_HELP}, {{"t", "/play:a.txt"}, QUORVEX_MODE_PLAY},
+        {{"t", "/play"}, QUORVEX_MODE_PLAY}, {{"t", "/send"}, QUORVEX_MODE_SEND}, {{"t", "/send:x"}, 0},
+        {{"t", "/fuzz:1"}, 0}, {{"t", "/mouse:1"}, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(mode_from_options(static_cast<int>(c.argv.size()), c.argv.data()), c.mode)
@@ -211,6 +213,15 @@ TEST(FrontEnd, AMalformedModifierPrintsTheUsageAndNamesIt) {
          "Bad value after /flood: /count:1234567890 (a whole number from 1 to 100000000)\n"},
         {{"/ping", "/wait:1"}, "Not a modifier of /ping: /wait:1\n"},
         {{"/all", "/count:3"}, "Not a modifier of /all: /count:3\n"},
+        // Ten digits, each modifier's own range, 0 included; flags and texts.
+        {{"/fuzz", "/seed:4294967296"}, "Bad value after /fuzz: /seed:4294967296 (a whole number from 0 to 4294967295)\n"},
+        {{"/fuzz", "/seed:04294967295"}, "Bad value after /fuzz: /seed:04294967295 (a whole number from 0 to 4294967295)\n"},
+        {{"/fuzz", "/out:"}, "Bad value after /fuzz: /out: (a file name)\n"},
+        {{"/fuzz", "/repeat:2"}, "Not a modifier of /fuzz: /repeat:2\n"},
+        {{"/play:x", "/quiet:1"}, "Bad value after /play: /quiet:1 (/quiet takes no value)\n"},
+        {{"/play:x", "/repeat"}, "Bad value after /play: /repeat (a whole number from 1 to 1000000)\n"},
+        {{"/play"}, "Missing value: /play:FILE\n"},
+        {{"/play:"}, "Missing value: /play:FILE\n"},
     };
     for (const auto& c : cases) {
         const run_result run = run_here("", c.args);

@@ -93,6 +93,16 @@ std::vector<expected_frame> frames_received() {
     return frames;
 }
 
+std::vector<expected_frame> frames_handed() {
+    std::vector<expected_frame> frames;
+    for (const sim_event& event : sim_events()) {
+        if (event.bytes.empty()) continue;
+        if (event.op == "WriteFile") frames.push_back({'W', event.bytes});
+        if (event.op == "HidD_SetOutputReport") frames.push_back({'S', event.bytes});
+    }
+    return frames;
+}
+
 std::vector<std::vector<uint8_t>> reports_read() {
     std::vector<std::vector<uint8_t>> reports;
     for (const sim_event& event : sim_events())

@@ -32,6 +32,8 @@ run_result run_program_until(const char* scenario, const std::vector<std::string
 std::vector<std::vector<uint8_t>> frames_sent(const std::string& op = "");
 // The same, marked with the way each was sent, to compare with expected_frames.
 std::vector<expected_frame> frames_received();
+// Every frame the device was handed, the ones it refused among them.
+std::vector<expected_frame> frames_handed();
 // The input reports the client read from the message collection.
 std::vector<std::vector<uint8_t>> reports_read();
 std::vector<DWORD> sleeps();

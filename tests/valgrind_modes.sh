@@ -10,7 +10,7 @@ failures=0
 # The last run: a stalled transfer, which the watchdog thread cancels.
 examples=$(cd "$(dirname "$0")/../examples" && pwd)
 for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled \
-            /play /play:rejected /send; do
+            /play /play:rejected /send /fuzz; do
     scenario=clock=virtual
     args=("$mode")
     [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
@@ -19,6 +19,7 @@ for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /lis
     [ "$mode" = /play ] && args=("/play:$examples/keyboard.txt" /repeat:3)
     [ "$mode" = /play:rejected ] && args=("/play:$0")
     [ "$mode" = /send ] && args=(/send message '"hi"')
+    [ "$mode" = /fuzz ] && args=(/fuzz /count:3000 /seed:1 "/out:$(mktemp -u)")
     log=$(mktemp)
     QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
         --error-exitcode=99 --log-file="$log" "$exe" "${args[@]}" >/dev/null 2>"$log.err"

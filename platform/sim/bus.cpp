@@ -163,6 +163,22 @@ void unplug(int device) {
         if (iface.device == device) iface.present = false;
 }
 
+// Whether a frame matches one of the scenario's fragile rules.
+bool breaks_the_device(const uint8_t* frame) {
+    auto field_at = [&](uint8_t offset, uint8_t width) {
+        const uint8_t* at = frame + 2 + offset;
+        return width == 2 ? static_cast<uint32_t>(at[0] | at[1] << 8) : at[0];
+    };
+    for (const sim_fragile& rule : sys().scenario.fragile) {
+        if (frame[2] != rule.kind) continue;
+        if (rule.length >= 0 ? frame[1] == rule.length
+                             : field_at(rule.offset, rule.width) == rule.value ||
+                                   field_at(rule.second, rule.width) == rule.value)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool fault_injected(const std::string& op) {
@@ -190,6 +206,10 @@ void arrive_when_due() {
 }
 
 DWORD stall_if_due(const char* op, const char* collection) {
+    if (sys().deaf) {
+        trace(std::string(op) + " " + collection + " stalls: the device is deaf since a fragile frame");
+        timing_stall(true, sys().interrupt);
+    }
     const int call = sys().calls[op];
     for (const sim_stall& stall : sys().scenario.stalls) {
         if (stall.op != op || stall.call != call) continue;
@@ -279,7 +299,15 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     const auto* frame = static_cast<const uint8_t*>(buffer);
     trace(std::string(op) + " " + collection + " " + std::to_string(length) + " bytes: " + hex_bytes(frame, length) +
           " | " + describe_frame(frame, std::string(op) == "HidD_SetOutputReport"));
-    if (!device_accepts(frame, length)) return refuse(op, collection, ERROR_INVALID_PARAMETER);
+    if (breaks_the_device(frame)) {
+        trace("the device goes deaf after this frame");
+        sys().deaf = true;
+    }
+    if (!device_accepts(frame, length)) {
+        record(op, collection, frame, length, ERROR_INVALID_PARAMETER);
+        trace(std::string(op) + " " + collection + " refused: error " + std::to_string(ERROR_INVALID_PARAMETER));
+        return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    }
     record(op, collection, frame, length, 0);
 
     if (++sys().frames == sys().scenario.unplug_after) unplug(iface.device);
@@ -312,6 +340,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     s.events.clear();
     s.sleeps = 0;
     s.frames = 0;
+    s.deaf = false;
     s.scenario = scenario;
     lay_out_bus(scenario);
     hold_collections(scenario);

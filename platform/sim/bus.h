@@ -70,6 +70,7 @@ struct system_state {
     bool trace = false;
     void (*interrupt)() = nullptr;
     std::string command_line;  // what GetCommandLineA gives
+    bool deaf = false;         // a fragile rule matched: no transfer completes any more
 };
 
 system_state& sys();

@@ -92,6 +92,18 @@ BOOL files_flush(HANDLE handle) {
     return succeed_with(TRUE);
 }
 
+DWORD files_rewind(HANDLE handle) {
+    if (lseek(descriptor(handle), 0, SEEK_SET) != 0) return fail_with(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    return succeed_with(static_cast<DWORD>(0));
+}
+
+BOOL files_truncate(HANDLE handle) {
+    const int fd = descriptor(handle);
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || ftruncate(fd, at) != 0) return fail_with(ERROR_ACCESS_DENIED, FALSE);
+    return succeed_with(TRUE);
+}
+
 BOOL files_close(HANDLE handle) {
     const bool fails = maybe_inject("file:CloseHandle");
     auto it = g_files.find(reinterpret_cast<uintptr_t>(handle));

@@ -15,6 +15,9 @@ bool files_owns(HANDLE handle);
 BOOL files_read(HANDLE handle, void* buffer, DWORD length, DWORD* read);
 BOOL files_write(HANDLE handle, const void* buffer, DWORD length, DWORD* written);
 BOOL files_flush(HANDLE handle);
+// Only what a journal written over from its start needs: to the start, and the end cut there.
+DWORD files_rewind(HANDLE handle);
+BOOL files_truncate(HANDLE handle);
 BOOL files_close(HANDLE handle);
 BOOL files_delete(const char* path);
 HANDLE files_standard_input();

@@ -230,6 +230,21 @@ HANDLE GetStdHandle(DWORD which) {
     return files_standard_input();
 }
 
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high, DWORD method) {
+    if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
+    // The client only ever goes back to the start.
+    if (distance != 0 || (distance_high != nullptr && *distance_high != 0) || method != FILE_BEGIN) {
+        fprintf(stderr, "sim: SetFilePointer anywhere but the start is not simulated\n");
+        std::abort();
+    }
+    return files_rewind(file);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, FALSE);
+    return files_truncate(file);
+}
+
 BOOL FlushFileBuffers(HANDLE file) {
     if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return files_flush(file);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "layout/report_layout.h"
 #include "platform/sim/sim.h"
 
 namespace {
@@ -82,6 +83,56 @@ bool parse_holder(const std::string& value, sim_holder* holder) {
            parse_rights(value.substr(second + 1), FILE_SHARE_READ, FILE_SHARE_WRITE, true, &holder->share);
 }
 
+// A byte or a 16-bit value: decimal, or hexadecimal after 0x.
+bool parse_value(const std::string& text, uint32_t max, uint32_t* out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 5) return false;
+    uint32_t value = 0;
+    for (char c : digits) {
+        const int d = hex ? hex_digit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (d < 0) return false;
+        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(d);
+    }
+    if (value > max) return false;
+    *out = value;
+    return true;
+}
+
+// KIND/LENGTH (two bytes), or NAME.FIELD=VALUE with a kind's and a field's
+// names as scripts write them: mouse.x=65535, multitouch.id=255.
+bool parse_fragile(const std::string& value, sim_fragile* rule) {
+    const size_t slash = value.find('/');
+    uint32_t kind = 0, length = 0;
+    if (slash != std::string::npos) {
+        if (!parse_value(value.substr(0, slash), 0xFF, &kind) || !parse_value(value.substr(slash + 1), 0xFF, &length))
+            return false;
+        rule->kind = static_cast<int>(kind);
+        rule->length = static_cast<int>(length);
+        return true;
+    }
+    const size_t dot = value.find('.');
+    const size_t eq = value.find('=');
+    if (dot == std::string::npos || eq == std::string::npos || eq < dot) return false;
+    const layout_kind* named = layout_kind_named(value.c_str(), dot);
+    if (named == nullptr) return false;
+    const std::string field = value.substr(dot + 1, eq - dot - 1);
+    auto find = [&](const layout_field* fields, int count) -> const layout_field* {
+        for (int i = 0; i < count; ++i)
+            if (field == fields[i].name && fields[i].width <= 2) return &fields[i];
+        return nullptr;
+    };
+    const layout_field* plain = find(named->fields, named->field_count);
+    const layout_field* grouped = plain == nullptr ? find(named->group_fields, named->group_field_count) : nullptr;
+    const layout_field* found = plain != nullptr ? plain : grouped;
+    if (found == nullptr || !parse_value(value.substr(eq + 1), layout_field_max(*found), &rule->value)) return false;
+    rule->kind = named->id;
+    rule->width = found->width;
+    rule->offset = static_cast<uint8_t>(found->offset + (grouped != nullptr ? named->group_offset : 0));
+    rule->second = grouped != nullptr ? static_cast<uint8_t>(rule->offset + named->group_size) : rule->offset;
+    return true;
+}
+
 bool parse_item(const std::string& item, sim_scenario* s) {
     const size_t eq = item.find('=');
     if (eq == std::string::npos) return false;
@@ -135,6 +186,12 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         sim_stall stall;
         if (!parse_stall(value, &stall)) return false;
         s->stalls.push_back(stall);
+        return true;
+    }
+    if (key == "fragile") {
+        sim_fragile rule;
+        if (!parse_fragile(value, &rule)) return false;
+        s->fragile.push_back(rule);
         return true;
     }
     if (key == "hold") {

@@ -207,6 +207,10 @@ HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
 BOOL CancelSynchronousIo(HANDLE thread);
 [[noreturn]] void ExitProcess(UINT exitCode);
 HANDLE GetStdHandle(DWORD stdHandle);
+#define FILE_BEGIN 0
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, char* buffer, char** filePart);

@@ -13,6 +13,13 @@
 // cancelled ('P' in the record, then 'C' when cancelled), or the K-th vendor
 // message is never answered ('A'). A pended request nobody cancels is given
 // up after 5 s ('T'), so that the next test finds the driver working.
+//
+// It also takes the faults /fuzz looks for: "H K L N" breaks the driver after
+// a frame with kind byte K and length byte L; "V K O W X N" after one of kind
+// K whose field at inner offset O, W bytes wide, holds X. From then on the
+// driver is deaf: it answers nothing and holds every write or set-output-
+// report ('D'), with no cancel routine, giving each up after 5 s ('T'),
+// until it is installed again.
 
 // MinGW's intrinsics define these three and its wdm.h defines them again,
 // which C++ refuses; take the intrinsics' versions out.
@@ -234,9 +241,10 @@ unsigned parse_number(const char*& at) {
     return value;
 }
 
-// Whether this request of the kind is the one to misbehave on: reads the
-// test's file each time, since it may change between runs.
-bool misbehave_on(char kind) {
+// The test's control file, read afresh for each request, since it may change
+// between runs; empty when there is none.
+void read_control(char (&text)[64]) {
+    text[0] = 0;
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, L"\\??\\C:\\quorvex-pend.txt");
     OBJECT_ATTRIBUTES attributes;
@@ -246,12 +254,14 @@ bool misbehave_on(char kind) {
     if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                  FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0)))
-        return false;
-    char text[64];
+        return;
     const bool read = NT_SUCCESS(ZwReadFile(file, nullptr, nullptr, nullptr, &io, text, sizeof(text) - 1, nullptr, nullptr));
     ZwClose(file);
-    if (!read) return false;
-    text[io.Information < sizeof(text) ? io.Information : sizeof(text) - 1] = 0;
+    text[read ? (io.Information < sizeof(text) ? io.Information : sizeof(text) - 1) : 0] = 0;
+}
+
+// Whether this request of the kind is the one to misbehave on.
+bool misbehave_on(const char* text, char kind) {
     const char* at = text;
     const char wanted = *at++;
     const unsigned which = parse_number(at);
@@ -263,6 +273,45 @@ bool misbehave_on(char kind) {
         g_pend.seen = 0;
     }
     return kind == g_pend.kind && ++g_pend.seen == g_pend.which;
+}
+
+// Whether the frame is the one a planted fault breaks the driver on.
+bool breaks_on(const char* text, const uint8_t* frame, ULONG length) {
+    const char* at = text;
+    const char rule = *at++;
+    if ((rule != 'H' && rule != 'V') || length < DEVICE_OUTPUT_LENGTH) return false;
+    const unsigned kind = parse_number(at);
+    if (frame[2] != kind) return false;
+    if (rule == 'H') return frame[1] == parse_number(at);
+    const unsigned offset = parse_number(at);
+    const unsigned width = parse_number(at);
+    const unsigned value = parse_number(at);
+    if (offset + width > DEVICE_OUTPUT_LENGTH - 2) return false;
+    const unsigned held = width == 2 ? frame[2 + offset] | frame[3 + offset] << 8 : frame[2 + offset];
+    return held == value;
+}
+
+bool g_deaf;  // a planted fault broke the driver; reset when it is installed again
+
+void NTAPI give_up_later(PVOID argument) {
+    LARGE_INTEGER delay;
+    delay.QuadPart = -5LL * 10000000;
+    KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    record('T', nullptr, 0);
+    complete(static_cast<PIRP>(argument), STATUS_IO_TIMEOUT);
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// Deaf: the request is held with no cancel routine, so that a cancel cannot
+// reach it, and given up after 5 s so that the system can go on.
+NTSTATUS hold_deaf(PIRP irp) {
+    IoMarkIrpPending(irp);
+    HANDLE thread;
+    if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, give_up_later, irp)))
+        ZwClose(thread);
+    else
+        complete(irp, STATUS_IO_TIMEOUT);
+    return STATUS_PENDING;
 }
 
 void NTAPI cancel_pended(PDEVICE_OBJECT, PIRP irp) {
@@ -325,15 +374,22 @@ NTSTATUS take_frame(device_state* state, PIRP irp, char kind) {
     const HID_XFER_PACKET* packet = packet_of(irp);
     if (packet == nullptr || packet->reportBuffer == nullptr) return complete(irp, STATUS_INVALID_PARAMETER);
     if (state->collection != DEVICE_CONTROL) return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
-    if (misbehave_on(kind)) {
+    if (g_deaf) {
+        record('D', packet->reportBuffer, packet->reportBufferLen);
+        return hold_deaf(irp);
+    }
+    char control[64];
+    read_control(control);
+    if (misbehave_on(control, kind)) {
         record('P', packet->reportBuffer, packet->reportBufferLen);
         return pend(irp);
     }
     record(kind, packet->reportBuffer, packet->reportBufferLen);
+    if (breaks_on(control, packet->reportBuffer, packet->reportBufferLen)) g_deaf = true;
     if (!device_accepts(packet->reportBuffer, packet->reportBufferLen)) return complete(irp, STATUS_INVALID_PARAMETER);
     uint8_t reply[DEVICE_INPUT_LENGTH];
-    if (device_answer(packet->reportBuffer, reply)) {
-        if (misbehave_on('A')) record('A', reply, DEVICE_INPUT_LENGTH);
+    if (device_answer(packet->reportBuffer, reply) && !g_deaf) {
+        if (misbehave_on(control, 'A')) record('A', reply, DEVICE_INPUT_LENGTH);
         else answer(reply);
     }
     return complete(irp, STATUS_SUCCESS, packet->reportBufferLen);
@@ -462,6 +518,7 @@ NTSTATUS NTAPI add_device(PDRIVER_OBJECT, PDEVICE_OBJECT fdo) {
     state->collection = collection_of(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->PhysicalDeviceObject);
     state->removed = false;
     InitializeListHead(&state->held);
+    g_deaf = false;
     if (state->collection == DEVICE_MESSAGE) {
         KIRQL irql;
         KeAcquireSpinLock(&g_lock, &irql);

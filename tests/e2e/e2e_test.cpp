@@ -422,3 +422,77 @@ TEST(EndToEnd, play) {
     EXPECT_EQ(r.frames, frames);
     EXPECT_EQ(r.replies, expected_replies("/message"));
 }
+
+// /fuzz through Wine's HID stack: the driver is handed every frame of the
+// seed in order, with a check after every 64, answers them all, and the run
+// leaves no journal behind. A frame whose first byte is not the control
+// report's ID is refused by the class driver itself, which knows the report
+// IDs from the descriptor; the minidriver never sees it.
+TEST(EndToEnd, fuzz) {
+    reset_record();
+    const std::string journal = "/tmp/quorvex-e2e-fuzz-" + std::to_string(getpid()) + ".txt";
+    const child_result result =
+        run("testquorvex.exe", {"/fuzz", "/count:3000", "/seed:5", "/out:" + windows_path(journal), "/timeout:2000"});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0) << result.out;
+    const std::string last = result.out.substr(result.out.rfind("Fuzz: "));
+    EXPECT_EQ(last.rfind("Fuzz: 3000 frames (seed 5): ", 0), 0u) << last;
+    EXPECT_EQ(last.substr(last.size() - 37), "; the driver answered all 47 checks\r\n") << last;
+    printf("%s", last.c_str());
+    EXPECT_TRUE(read_file(journal).empty()) << "the journal was left behind";
+    const recorded r = read_record();
+    std::vector<expected_frame> wanted;
+    for (const expected_frame& frame : expected_fuzz_frames(5, 3000))
+        if (frame.bytes[0] == 0x40) wanted.push_back(frame);
+    printf("the class driver passed on %zu of the 3047 frames: all but those with another report ID\n",
+           r.frames.size());
+    ASSERT_EQ(r.frames.size(), wanted.size());
+    for (size_t i = 0; i < wanted.size(); ++i) ASSERT_EQ(r.frames[i], wanted[i]) << "frame " << i;
+}
+
+// A planted fault: the run ends with 5 and keeps the journal; after the
+// driver is installed again, the journal played breaks it again.
+TEST(EndToEnd, fuzz_finds) {
+    reinstall_afterwards guard{"both"};
+    const std::string journal = "/tmp/quorvex-e2e-finds-" + std::to_string(getpid()) + ".txt";
+    std::remove(journal.c_str());
+    const struct {
+        const char* rule;
+        const char* frame;  // the fuzz run's
+        const char* line;   // in the journal
+    } cases[] = {
+        {"H 153 0", "154", "frame 40 00 99 via=set"},
+        {"V 6 7 2 65535", "1899", "frame 40 09 06 00 00 00 00 00 00 ff ff"},
+    };
+    for (const auto& c : cases) {
+        if (&c != cases) devices("install", "both");
+        reset_record();
+        {
+            misbehaving fault(c.rule);
+            const child_result found = run("testquorvex.exe", {"/fuzz", "/seed:9", "/out:" + windows_path(journal),
+                                                               "/timeout:1000"});
+            expect_no_crash(found);
+            EXPECT_EQ(found.status, 5) << c.rule << "\n" << found.out;
+            EXPECT_NE(found.out.find(std::string("Fuzz: the driver stopped answering after frame ") + c.frame +
+                                     " (seed 9)\r\n"),
+                      std::string::npos)
+                << found.out;
+            const std::string kept = read_file(journal);
+            EXPECT_NE(kept.find(std::string("\r\n") + c.line + "\r\n"), std::string::npos) << kept;
+            // The held write given up, the driver is installed again: no longer deaf.
+            ASSERT_TRUE(wait_until(15000, [] { return read_record().kinds.find('T') != std::string::npos; }));
+            devices("remove", "both");
+            devices("install", "both");
+
+            reset_record();
+            const child_result replayed = run("testquorvex.exe", {"/play:" + windows_path(journal), "/quiet",
+                                                                  "/timeout:1000"});
+            expect_no_crash(replayed);
+            EXPECT_EQ(replayed.status, 5) << c.rule << "\n" << replayed.out;
+            EXPECT_NE(read_record().kinds.find('D'), std::string::npos) << read_record().kinds;
+            ASSERT_TRUE(wait_until(15000, [] { return read_record().kinds.find('T') != std::string::npos; }));
+        }
+        devices("remove", "both");
+        std::remove(journal.c_str());
+    }
+}
