@@ -8,6 +8,7 @@
 
 #include "app/testquorvex.h"
 #include "client/deadline.h"
+#include "client/stop.h"
 #include "layout/fuzz_frames.h"
 #include "reports/message.h"
 
@@ -108,7 +109,9 @@ bool driver_answers(quorvex_client* client) {
 }
 
 int fuzz_summary(quorvex_client* client) {
-    if (quorvex_stopped(client)) g_fuzz.stopped_answering = true;
+    // A send past its deadline is a driver that stopped answering too.
+    if (quorvex_stalled(client)) g_fuzz.stopped_answering = true;
+    quorvex_stop_say(client);
     if (g_fuzz.stopped_answering)
         printf("Fuzz: the driver stopped answering after frame %llu (seed %u)\nThe frames sent since it last answered "
                "are in %s; testquorvex /play:%s sends them again\n",
@@ -127,7 +130,8 @@ int fuzz_summary(quorvex_client* client) {
                static_cast<unsigned long long>(g_fuzz.checks));
     else
         printf("; the driver answered all %llu checks\n", static_cast<unsigned long long>(g_fuzz.checks));
-    return g_fuzz.stopped_answering ? EXIT_STALLED : EXIT_DEMONSTRATED;
+    if (g_fuzz.stopped_answering) return EXIT_STALLED;
+    return quorvex_stop_requested() ? EXIT_INTERRUPTED : EXIT_DEMONSTRATED;
 }
 
 int64_t ticks() {
@@ -199,14 +203,18 @@ int run_fuzz(quorvex_client* client) {
             fuzz_frame(g_fuzz.seed, i, frame);
             std::memcpy(client->control_report, frame, sizeof(frame));
             const int sent = fuzz_via_set(i) ? quorvex_set_control_report(client) : quorvex_write_control_report(client);
-            if (quorvex_stopped(client)) return fuzz_summary(client);
+            if (quorvex_stalled(client)) return fuzz_summary(client);
             ++g_fuzz.sent;
             if (!sent) count_refusal(client->last_error);
+            if (quorvex_stop_requested()) break;
         }
+        // Stopped or not, the frames sent must have left the driver answering;
+        // only then does the journal of them go.
         if (!driver_answers(client)) {
             g_fuzz.stopped_answering = true;
             return fuzz_summary(client);
         }
+        if (quorvex_stop_requested()) return fuzz_summary(client);
         const int64_t now = ticks();
         if (now < next_progress) continue;
         printf("Fuzz: %llu frames so far, %llu refused; the driver answered all %llu checks\n",

@@ -8,6 +8,7 @@
 
 #include "app/testquorvex.h"
 #include "client/deadline.h"
+#include "client/stop.h"
 #include "reports/joystick.h"
 #include "reports/message.h"
 
@@ -49,6 +50,7 @@ uint32_t percentile(const uint32_t* sorted, uint32_t count, uint32_t percent) {
 }
 
 int ping_summary(quorvex_client* client) {
+    quorvex_stop_say(client);
     printf("Round trips: %u sent, %u answered", static_cast<unsigned>(g_run.sent),
            static_cast<unsigned>(g_run.answered));
     if (g_run.answered > 0) {
@@ -60,19 +62,20 @@ int ping_summary(quorvex_client* client) {
         print_ms(", maximum", times[g_run.answered - 1]);
     }
     printf("\n");
-    if (quorvex_stopped(client)) return EXIT_STALLED;
+    if (const int stopped = stop_status(client)) return stopped;
     return g_run.answered == g_run.sent ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
 int flood_summary(quorvex_client* client) {
     const int64_t us = microseconds(now_ticks() - g_run.started, g_run.per_second);
     const auto frames = static_cast<unsigned long long>(client->reports_sent);
+    quorvex_stop_say(client);
     printf("Flood: %llu frames in %lld.%03lld s, ", frames, static_cast<long long>(us / 1000000),
            static_cast<long long>(us / 1000 % 1000));
     if (us == 0) printf("too quick to time");
     else printf("%llu frames/s", frames * 1000000ULL / static_cast<unsigned long long>(us));
     printf(", %llu refused\n", static_cast<unsigned long long>(client->reports_refused));
-    if (quorvex_stopped(client)) return EXIT_STALLED;
+    if (const int stopped = stop_status(client)) return stopped;
     return client->reports_refused == 0 ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 

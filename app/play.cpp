@@ -7,6 +7,7 @@
 
 #include "app/testquorvex.h"
 #include "client/deadline.h"
+#include "client/stop.h"
 #include "reports/message.h"
 #include "reports/script.h"
 
@@ -150,6 +151,14 @@ void expect(quorvex_client* client, const quorvex_script* script, const script_s
     printf("%s:%u: expected %s, the device answered %s\n", script->name, static_cast<unsigned>(step.line), wanted, got);
 }
 
+// A long pause in slices, so that a stop does not wait it out.
+void pause(const quorvex_client* client, DWORD ms) {
+    constexpr DWORD kSlice = 100;
+    if (ms == 0) Sleep(0);
+    for (DWORD left = ms; left > 0 && !quorvex_stopped(client); left -= left < kSlice ? left : kSlice)
+        Sleep(left < kSlice ? left : kSlice);
+}
+
 void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
     ++g_play.steps;
     switch (step.kind) {
@@ -171,16 +180,17 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
             ++g_play.other_failures;
             printf("failed HidD_FlushQueue %d\n", static_cast<int>(GetLastError()));
             return;
-        case step_kind::sleep: Sleep(step.sleep_ms); return;
+        case step_kind::sleep: pause(client, step.sleep_ms); return;
     }
 }
 
 int play_summary(quorvex_client* client) {
+    quorvex_stop_say(client);
     printf("Play: %llu steps, %llu reports sent, %llu refused; %llu of %llu expectations met\n",
            static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(client->reports_sent),
            static_cast<unsigned long long>(client->reports_refused), static_cast<unsigned long long>(g_play.met),
            static_cast<unsigned long long>(g_play.expectations));
-    if (quorvex_stopped(client)) return EXIT_STALLED;
+    if (const int stopped = stop_status(client)) return stopped;
     const bool clean = client->reports_refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
     return clean ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }

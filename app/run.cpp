@@ -3,6 +3,7 @@
 
 #include "app/testquorvex.h"
 #include "client/deadline.h"
+#include "client/stop.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
@@ -52,10 +53,11 @@ int all_summary(quorvex_client* client) {
     const bool read_back = client->messages_read > 0;
     // The received message is printed without a line feed of its own.
     if (read_back) printf("\n");
+    quorvex_stop_say(client);
     printf("All: %llu reports sent, %llu refused; vendor message %s\n",
            static_cast<unsigned long long>(client->reports_sent),
            static_cast<unsigned long long>(client->reports_refused), read_back ? "read back" : "not read back");
-    if (quorvex_stopped(client)) return EXIT_STALLED;
+    if (const int stopped = stop_status(client)) return stopped;
     return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
@@ -99,6 +101,13 @@ int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_sc
         quorvex_free_client(client);
         return EXIT_NO_MEMORY;
     }
+    // They end with a summary of what they did, however they are stopped;
+    // one that could not be stopped so does not start.
+    if (bounded && !quorvex_stop_install(client, last_words)) {
+        quorvex_deadline_stop(&deadline);
+        quorvex_free_client(client);
+        return EXIT_NO_MEMORY;
+    }
 
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {
@@ -112,7 +121,10 @@ int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_sc
         else run_demonstration(client, mode);
         quorvex_disconnect(client);
     }
-    if (bounded) quorvex_deadline_stop(&deadline);
+    if (bounded) {
+        quorvex_stop_forget();
+        quorvex_deadline_stop(&deadline);
+    }
     quorvex_free_client(client);
     return status;
 }

@@ -13,7 +13,17 @@ enum exit_status {
     EXIT_REFUSED = 4,  // /all: the device refused a report, or the message was not read back
     EXIT_STALLED = 5,  // a bounded run: the driver did not complete a transfer in time
     // /play and /send: 4 for a refused report or an expectation not met; 1 for a script that cannot be read or is wrong
+    // A long run the tester stopped with Ctrl+C: the program then ends as the
+    // platform ends such a program (host_end_interrupted).
+    EXIT_INTERRUPTED = 130,
 };
+
+// The status a long run ends with when a deadline (5, which wins) or the
+// tester (Ctrl+C) stopped it; 0 when neither did.
+inline int stop_status(const quorvex_client* client) {
+    if (quorvex_stalled(client)) return EXIT_STALLED;
+    return quorvex_stop_requested() ? EXIT_INTERRUPTED : 0;
+}
 
 // The tool's own options share the option table with the demonstrations;
 // their modes lie outside the inner report IDs.

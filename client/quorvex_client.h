@@ -60,8 +60,13 @@ inline bool quorvex_transfer_late(quorvex_client* client) {
 // anything else could change it; and, after the watchdog's cancel, the line
 // that stops the run. Returns 0, the failure.
 int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late);
-// Whether a deadline stopped the run: a demonstration then plays nothing more.
-inline bool quorvex_stopped(const quorvex_client* client) { return client->stalled != nullptr; }
+// Whether a deadline stopped the run.
+inline bool quorvex_stalled(const quorvex_client* client) { return client->stalled != nullptr; }
+// Whether the tester asked a long run to stop (Ctrl+C, Ctrl+Break); never
+// for the modes, which install no handler.
+bool quorvex_stop_requested();
+// Whether the run is to play nothing more: a deadline or the tester stopped it.
+inline bool quorvex_stopped(const quorvex_client* client) { return quorvex_stalled(client) || quorvex_stop_requested(); }
 
 // Discovery: the first present interface that is the collection with this
 // usage, opened; INVALID_HANDLE_VALUE when there is none.

@@ -25,3 +25,8 @@ void host_free(void* block);
 // does nothing; the simulated system reads its scenario and the arguments
 // here, and may end the process if the scenario is malformed.
 void host_start(int argc, char** argv);
+
+// Ends a run the tester stopped with Ctrl+C, after its summary, as the
+// platform ends such a program: on Windows with STATUS_CONTROL_C_EXIT,
+// elsewhere by SIGINT's default action, as a shell expects.
+[[noreturn]] void host_end_interrupted();

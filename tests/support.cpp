@@ -47,7 +47,8 @@ run_result run_program(const char* scenario, const std::vector<std::string>& arg
     return run_program_until(scenario, args, "");
 }
 
-run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker) {
+run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker,
+                             int signal) {
     std::vector<std::string> argv = {TESTQUORVEX_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     child_process child =
@@ -59,7 +60,7 @@ run_result run_program_until(const char* scenario, const std::vector<std::string
                 info.si_pid == child.pid)
                 break;  // ended without the marker; collected below
             if (read_file(child.err_path).find(marker) != std::string::npos) {
-                kill(child.pid, SIGTERM);
+                kill(child.pid, signal);
                 break;
             }
             usleep(10000);

@@ -2,6 +2,7 @@
 // system, or as a whole process of the built binary under a QUORVEX_SIM scenario.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,10 @@ run_result run_here(const std::string& scenario, const std::vector<std::string>&
 // The testquorvex binary with QUORVEX_SIM set (unset when scenario is null).
 run_result run_program(const char* scenario, const std::vector<std::string>& args);
 
-// The same, stopped from outside with SIGTERM once its standard error shows
-// the marker (or after ten seconds).
-run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker);
+// The same, stopped from outside with a signal (SIGTERM) once its standard
+// error shows the marker (or after ten seconds).
+run_result run_program_until(const char* scenario, const std::vector<std::string>& args, const std::string& marker,
+                             int signal = SIGTERM);
 
 // Every frame the control collection received, in order, as sent by the given
 // operation ("" for either).

@@ -10,9 +10,10 @@ failures=0
 # The last run: a stalled transfer, which the watchdog thread cancels.
 examples=$(cd "$(dirname "$0")/../examples" && pwd)
 for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled \
-            /play /play:rejected /send /fuzz; do
+            /play /play:rejected /send /fuzz /fuzz:stopped; do
     scenario=clock=virtual
     args=("$mode")
+    shown=()
     [ "$mode" = /list ] && scenario=clock=virtual,locked=1,busy=1
     [ "$mode" = /joystick ] && scenario=clock=virtual,interrupt-after=20
     [ "$mode" = /all:stalled ] && args=(/all) scenario=clock=virtual,stall=WriteFile@3
@@ -20,8 +21,12 @@ for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /lis
     [ "$mode" = /play:rejected ] && args=("/play:$0")
     [ "$mode" = /send ] && args=(/send message '"hi"')
     [ "$mode" = /fuzz ] && args=(/fuzz /count:3000 /seed:1 "/out:$(mktemp -u)")
+    # Stopped by Ctrl+C: the summary, then the end SIGINT gives, which leaves
+    # the C library's cache of joined threads' stacks "possibly lost".
+    [ "$mode" = /fuzz:stopped ] && args=(/fuzz /count:3000 /seed:1 "/out:$(mktemp -u)") \
+        scenario=clock=virtual,ctrl-c-after=100 shown=(--show-possibly-lost=no)
     log=$(mktemp)
-    QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    QUORVEX_SIM=$scenario valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect "${shown[@]}" \
         --error-exitcode=99 --log-file="$log" "$exe" "${args[@]}" >/dev/null 2>"$log.err"
     status=$?
     if [ $status -eq 99 ] || [ -s "$log" ]; then

@@ -6,11 +6,13 @@
 #include "platform/sim/bus.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/platform.h"
 #include "platform/sim/clock.h"
+#include "platform/sim/console.h"
 #include "platform/sim/decode.h"
 #include "platform/sim/files.h"
 #include "platform/sim/heap.h"
@@ -33,6 +35,7 @@ DWORD injected_error(const std::string& op) {
     if (op == "CloseHandle" || op == "SetupDiDestroyDeviceInfoList") return ERROR_INVALID_HANDLE;
     if (op == "CreateEventA" || op == "CreateThread" || op == "OpenThread") return ERROR_NOT_ENOUGH_MEMORY;
     if (op == "HidD_FlushQueue") return ERROR_GEN_FAILURE;
+    if (op == "SetConsoleCtrlHandler") return ERROR_NOT_ENOUGH_MEMORY;
     // Host files: held by another program, unreadable, a full disk, a failed flush.
     if (op == "file:CreateFileA") return ERROR_SHARING_VIOLATION;
     if (op == "file:ReadFile") return ERROR_READ_FAULT;
@@ -190,6 +193,7 @@ bool fault_injected(const std::string& op) {
 }
 
 void report_at_exit() {
+    console_stop_listening();
     heap_check_all();
     const sim_in_use usage = sim_usage();
     fprintf(stderr, "sim: exit: %s\n", usage.none() ? "nothing left open" : ("left open: " + sim_describe(usage)).c_str());
@@ -266,6 +270,7 @@ const char* collection_name(const bus_interface& iface) {
 }
 
 void record(const std::string& op, const std::string& target, const uint8_t* bytes, size_t length, DWORD error) {
+    if (!sys().recording) return;
     sim_event event;
     event.op = op;
     event.target = target;
@@ -281,6 +286,7 @@ BOOL refuse(const char* op, const char* collection, DWORD error) {
 }
 
 BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length) {
+    console_transfer_begins();
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     const bus_interface& iface = sys().bus[file->iface];
@@ -334,6 +340,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     clock_reset(scenario.virtual_clock);
     s.files.clear();
     files_reset();
+    console_reset();
     s.sets.clear();
     s.preparsed.clear();
     s.calls.clear();
@@ -389,6 +396,7 @@ const std::vector<std::string>& sim_failable_operations() {
         "OpenThread",
         "CreateThread",
         "HidD_FlushQueue",
+        "SetConsoleCtrlHandler",
         "file:CreateFileA",
         "file:ReadFile",
         "file:WriteFile",
@@ -442,5 +450,18 @@ void host_start(int argc, char** argv) {
         std::exit(64);
     }
     sim_set_trace(true);
+    // No test reads the standalone program's record: a run of any length
+    // keeps its memory flat.
+    sys().recording = false;
     std::atexit(report_at_exit);
+}
+
+void host_end_interrupted() {
+    // As the default console handler ends it, after the simulated system has
+    // said what the run left open.
+    report_at_exit();
+    std::fflush(stdout);
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    std::_Exit(130);
 }

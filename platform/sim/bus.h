@@ -71,6 +71,7 @@ struct system_state {
     void (*interrupt)() = nullptr;
     std::string command_line;  // what GetCommandLineA gives
     bool deaf = false;         // a fragile rule matched: no transfer completes any more
+    bool recording = true;     // whether sim_events keeps what happened: the tests' runs only
 };
 
 system_state& sys();

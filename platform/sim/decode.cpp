@@ -1,7 +1,5 @@
 #include "platform/sim/decode.h"
 
-#include <cstdio>
-
 #include "layout/report_layout.h"
 
 std::string describe_frame(const uint8_t* frame, bool via_set) {
@@ -17,12 +15,12 @@ std::string describe_answer(const uint8_t* report, size_t length) {
 }
 
 std::string hex_bytes(const uint8_t* bytes, size_t length) {
-    std::string hex;
-    hex.reserve(length * 3);
-    char byte[4];
+    // Every frame of a long run passes through here: no formatting call a byte.
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex(length == 0 ? 0 : length * 3 - 1, ' ');
     for (size_t i = 0; i < length; ++i) {
-        snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", bytes[i]);
-        hex += byte;
+        hex[i * 3] = kDigits[bytes[i] >> 4];
+        hex[i * 3 + 1] = kDigits[bytes[i] & 0xF];
     }
     return hex;
 }

@@ -14,6 +14,7 @@
 
 #include "platform/sim/bus.h"
 #include "platform/sim/clock.h"
+#include "platform/sim/console.h"
 #include "platform/sim/decode.h"
 #include "platform/sim/files.h"
 #include "platform/sim/timing.h"
@@ -118,6 +119,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
     if (read != nullptr) *read = 0;
     if (files_owns(handle)) return files_read(handle, buffer, length, read);
     if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
+    console_transfer_begins();
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     const bus_interface& iface = sys().bus[file->iface];
@@ -152,24 +154,21 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
 void Sleep(DWORD milliseconds) {
     system_state& s = sys();
     ++s.calls["Sleep"];
-    sim_event event;
-    event.op = "Sleep";
-    event.sleep_ms = milliseconds;
-    s.events.push_back(event);
+    if (s.recording) {
+        sim_event event;
+        event.op = "Sleep";
+        event.sleep_ms = milliseconds;
+        s.events.push_back(event);
+    }
     trace("Sleep " + std::to_string(milliseconds));
     set_last_error(kClobberedLastError);
     clock_pass(static_cast<int64_t>(milliseconds) * 1000);
 
     if (s.scenario.interrupt_after > 0 && ++s.sleeps == s.scenario.interrupt_after) {
         trace("interrupted after Sleep " + std::to_string(s.sleeps) + ", as by Ctrl+C");
-        if (s.interrupt != nullptr) {
-            s.interrupt();
-            return;
-        }
-        // The default console handler ends the process at once: no atexit
-        // handlers, no flushing of the C runtime's buffers.
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+        // Without a handler that takes it, the process ends at once, as the
+        // default console handler ends it: no atexit handlers, no flushing.
+        console_raise(CTRL_C_EVENT);
     }
 }
 

@@ -159,6 +159,7 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         {"genericpage", &s->genericpage, 8},  {"gone", &s->gone, 8},
         {"arrive-after", &s->arrive_after, 3600000},
         {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
+        {"ctrl-c-after", &s->ctrl_c_after, 10000000}, {"ctrl-break-after", &s->ctrl_break_after, 10000000},
     };
     for (const counted& c : counts) {
         if (key == c.name) return parse_count(value, c.max, c.field);

@@ -216,6 +216,14 @@ BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, char* buffer, char** filePart);
 char* GetCommandLineA();
 
+// The console's control events, delivered to handlers on a thread of their own.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define STATUS_CONTROL_C_EXIT ((DWORD)0xC000013A)
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
 // A slim reader/writer lock, taken exclusively only: what the client shares
 // between the caller of a transfer and its watchdog.
 struct SRWLOCK {

@@ -14,3 +14,5 @@ void* host_malloc(std::size_t size) { return std::malloc(size); }
 void host_free(void* block) { std::free(block); }
 
 void host_start(int, char**) {}
+
+void host_end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }

@@ -496,3 +496,24 @@ TEST(EndToEnd, fuzz_finds) {
         std::remove(journal.c_str());
     }
 }
+
+// A real Ctrl+C: Wine turns SIGINT into the console's control event, so the
+// handler stops /flood, which prints what it did and ends with
+// STATUS_CONTROL_C_EXIT, whose low byte (58) is what a script sees here.
+TEST(EndToEnd, flood_stopped) {
+    reset_record();
+    child_process child = start("testquorvex.exe", {"/flood", "/count:100000000"});
+    const bool flooding = wait_until(20000, [&] { return read_file(child.out_path).find("so far") != std::string::npos; });
+    kill(child.pid, SIGINT);
+    const child_result result = finish_child(child, 20000);
+    ASSERT_TRUE(flooding) << result.out;
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 58) << result.out;
+    const size_t stop = result.out.find("Stopped by Ctrl+C\r\nFlood: ");
+    ASSERT_NE(stop, std::string::npos) << result.out;
+    const std::string summary = result.out.substr(stop + 19);
+    printf("%s", summary.c_str());
+    EXPECT_EQ(summary.substr(summary.size() - 13), ", 0 refused\r\n") << summary;
+    const unsigned long long frames = std::stoull(summary.substr(7));
+    EXPECT_EQ(read_record().frames, expected_frames("/flood", frames));
+}
