@@ -61,23 +61,20 @@ int all_summary(quorvex_client* client) {
     return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
+// Past one argument of a command line and the blanks after it: quotes hold
+// blanks in, as the runtime reads them.
+const char* skip_argument(const char* at) {
+    bool quoted = false;
+    for (; *at != '\0' && (quoted || (*at != ' ' && *at != '\t')); ++at)
+        if (*at == '"') quoted = !quoted;
+    while (*at == ' ' || *at == '\t') ++at;
+    return at;
+}
+
 // The step /send plays: the rest of the command line as typed, from the
 // command line itself, so that its quotes survive.
-const char* step_on_command_line(int argc, const char* const* argv) {
-    const char* at = GetCommandLineA();
-    // The program's name is quoted, or ends at the first blank.
-    if (*at == '"') {
-        ++at;
-        while (*at != '\0' && *at != '"') ++at;
-        if (*at == '"') ++at;
-    } else {
-        while (*at != '\0' && *at != ' ' && *at != '\t') ++at;
-    }
-    while (*at == ' ' || *at == '\t') ++at;
-    const bool plain = std::strncmp(at, "/send", 5) == 0 && (at[5] == '\0' || at[5] == ' ' || at[5] == '\t');
-    const char* step = plain ? at + 5 : "";
-    while (*step == ' ' || *step == '\t') ++step;
-    if (*step == '\0' && argc > 2) step = argv[2];  // "/send" itself quoted: the words as the runtime split them
+const char* step_on_command_line() {
+    const char* step = skip_argument(skip_argument(GetCommandLineA()));
     if (*step != '\0') return step;
     print_usage();
     printf("Missing value: /send STEP\n");
@@ -180,7 +177,7 @@ int testquorvex_main(int argc, const char* const* argv) {
     int refused = EXIT_USAGE;
     if (mode == QUORVEX_MODE_PLAY) script = load_script_file(settings.file, &refused);
     if (mode == QUORVEX_MODE_SEND) {
-        const char* step = step_on_command_line(argc, argv);
+        const char* step = step_on_command_line();
         if (step == nullptr) return EXIT_USAGE;
         script = load_script_text("/send", step, &refused);
     }
