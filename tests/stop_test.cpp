@@ -97,6 +97,13 @@ TEST(Stop, TheWholeProgramEndsAsCtrlCEndsIt) {
     EXPECT_EQ(tail(flood.out, 12), ", 0 refused\n") << flood.out;
     EXPECT_NE(flood.err.find("sim: exit: nothing left open\n"), std::string::npos) << tail(flood.err, 300);
 
+    // A closing console leaves a few seconds: the summary at once, from the
+    // handler's thread, and the process ends there, its handles to Windows.
+    const run_result closing = run_program("clock=virtual,ctrl-close-after=9", {"/flood", "/count:100"});
+    EXPECT_EQ(closing.status, static_cast<int>(STATUS_CONTROL_C_EXIT & 0xFF));
+    const std::string closed = "\nStopped: the console is closing\nFlood: 9 frames in 0.000 s, too quick to time, 0 refused\n";
+    EXPECT_EQ(tail(closing.out, closed.size()), closed) << closing.out;
+
     const run_result mode = run_program("clock=virtual,ctrl-c-after=5", {"/keyboard"});
     EXPECT_EQ(mode.signal, SIGINT);
     EXPECT_EQ(mode.out, connected_prologue() + "Sending keyboard report\n");

@@ -94,7 +94,7 @@ void console_stop_listening() {
 
 void console_transfer_begins() {
     const sim_scenario& s = sys().scenario;
-    if (s.ctrl_c_after == 0 && s.ctrl_break_after == 0) return;
+    if (s.ctrl_c_after == 0 && s.ctrl_break_after == 0 && s.ctrl_close_after == 0) return;
     ++g_transfers;
     if (g_transfers == s.ctrl_c_after) {
         trace("Ctrl+C during transfer " + std::to_string(g_transfers));
@@ -103,6 +103,10 @@ void console_transfer_begins() {
     if (g_transfers == s.ctrl_break_after) {
         trace("Ctrl+Break during transfer " + std::to_string(g_transfers));
         deliver(CTRL_BREAK_EVENT);
+    }
+    if (g_transfers == s.ctrl_close_after) {
+        trace("the console window closes during transfer " + std::to_string(g_transfers));
+        deliver(CTRL_CLOSE_EVENT);
     }
 }
 
