@@ -134,12 +134,6 @@ int fuzz_summary(quorvex_client* client) {
     return quorvex_stop_requested() ? EXIT_INTERRUPTED : EXIT_DEMONSTRATED;
 }
 
-int64_t ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 }  // namespace
 
 bool fuzz_begin(const run_settings& settings, int* status) {
@@ -187,15 +181,12 @@ int (*fuzz_last_words())(quorvex_client*) { return fuzz_summary; }
 
 int run_fuzz(quorvex_client* client) {
     client->quiet_refusals = true;
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    int64_t next_progress = ticks() + frequency.QuadPart;
+    progress_clock progress = progress_from_now();
     uint8_t frame[LAYOUT_FRAME_SIZE];
     for (uint64_t first = 0; first < g_fuzz.count; first += kBatch) {
         const uint64_t frames = g_fuzz.count - first < kBatch ? g_fuzz.count - first : kBatch;
         if (!write_journal(first, frames)) {
             // Not safe to go on: a crash now would leave no evidence.
-            g_fuzz.stopped_answering = false;
             fuzz_summary(client);
             return EXIT_NO_MEMORY;
         }
@@ -215,12 +206,10 @@ int run_fuzz(quorvex_client* client) {
             return fuzz_summary(client);
         }
         if (quorvex_stop_requested()) return fuzz_summary(client);
-        const int64_t now = ticks();
-        if (now < next_progress) continue;
+        if (!progress_due(&progress)) continue;
         printf("Fuzz: %llu frames so far, %llu refused; the driver answered all %llu checks\n",
                static_cast<unsigned long long>(g_fuzz.sent), static_cast<unsigned long long>(g_fuzz.refused),
                static_cast<unsigned long long>(g_fuzz.checks));
-        while (next_progress <= now) next_progress += frequency.QuadPart;
     }
     return fuzz_summary(client);
 }

@@ -81,6 +81,19 @@ int flood_summary(quorvex_client* client) {
 
 }  // namespace
 
+progress_clock progress_from_now() {
+    const int64_t now = now_ticks(), per_second = ticks_per_second();
+    return {now, now + per_second, per_second};
+}
+
+bool progress_due(progress_clock* clock, int64_t* elapsed_us) {
+    const int64_t now = now_ticks();
+    if (now < clock->next) return false;
+    while (clock->next <= now) clock->next += clock->per_second;
+    if (elapsed_us != nullptr) *elapsed_us = microseconds(now - clock->started, clock->per_second);
+    return true;
+}
+
 int (*measure_last_words(uint8_t mode))(quorvex_client*) {
     return mode == QUORVEX_MODE_PING ? ping_summary : flood_summary;
 }
@@ -118,15 +131,13 @@ int run_flood(quorvex_client* client, uint32_t count) {
     g_run = {ticks_per_second(), now_ticks(), nullptr, 0, 0};
     printf("Flooding the quorvex device: %u joystick frame(s) back to back, each within %u ms\n",
            static_cast<unsigned>(count), static_cast<unsigned>(client->deadline->timeout_ms));
-    int64_t next_progress = g_run.started + g_run.per_second;
+    progress_clock progress = progress_from_now();
     for (uint32_t sent = 0; sent < count && !quorvex_stopped(client); ++sent) {
         quorvex_update_joystick(client, kQuorvexJoystickNeutral);
-        const int64_t now = now_ticks();
-        if (now < next_progress || quorvex_stopped(client)) continue;
-        const int64_t us = microseconds(now - g_run.started, g_run.per_second);
+        int64_t us = 0;
+        if (quorvex_stopped(client) || !progress_due(&progress, &us)) continue;
         printf("Flood: %u frames so far, %llu frames/s\n", static_cast<unsigned>(sent + 1),
                static_cast<unsigned long long>(sent + 1) * 1000000ULL / static_cast<unsigned long long>(us));
-        while (next_progress <= now) next_progress += g_run.per_second;
     }
     const int status = flood_summary(client);
     g_run = {};

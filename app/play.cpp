@@ -195,12 +195,6 @@ int play_summary(quorvex_client* client) {
     return clean ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
-int64_t ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 }  // namespace
 
 quorvex_script* load_script_file(const char* name, int* status) {
@@ -234,20 +228,15 @@ int run_play(quorvex_client* client, const quorvex_script* script, const run_set
         printf("Playing %s: %llu step(s), %u time(s), each transfer within %u ms\n", script->name,
                static_cast<unsigned long long>(script->count), static_cast<unsigned>(settings.repeat),
                static_cast<unsigned>(client->deadline->timeout_ms));
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    int64_t next_progress = ticks() + frequency.QuadPart;
+    progress_clock progress = progress_from_now();
     for (uint32_t round = 0; round < settings.repeat && !quorvex_stopped(client); ++round) {
         for (size_t i = 0; i < script->count && !quorvex_stopped(client); ++i) {
             play_step(client, script, script->steps[i], settings.quiet);
-            if (!settings.quiet) continue;
-            const int64_t now = ticks();
-            if (now < next_progress) continue;
+            if (!settings.quiet || !progress_due(&progress)) continue;
             printf("Play: %llu steps so far, %llu reports sent, %llu refused\n",
                    static_cast<unsigned long long>(g_play.steps),
                    static_cast<unsigned long long>(client->reports_sent),
                    static_cast<unsigned long long>(client->reports_refused));
-            while (next_progress <= now) next_progress += frequency.QuadPart;
         }
     }
     return play_summary(client);

@@ -73,6 +73,17 @@ int run_flood(quorvex_client* client, uint32_t count);
 // The summary the watchdog prints for them when the driver keeps a transfer.
 int (*measure_last_words(uint8_t mode))(quorvex_client* client);
 
+// The long runs' progress lines come once a second, on the performance counter.
+struct progress_clock {
+    int64_t started;
+    int64_t next;
+    int64_t per_second;
+};
+progress_clock progress_from_now();
+// True once a second has passed since the last time it was; *elapsed_us
+// (when given) then says how long since the start.
+bool progress_due(progress_clock* clock, int64_t* elapsed_us = nullptr);
+
 // /play and /send: a script read and checked whole, or one step; null, with
 // the reason printed (every wrong line, up to ten) and the exit status set,
 // when it cannot be read, is wrong, or finds no room. Released with free_script.

@@ -63,6 +63,18 @@ bool device_answer(const uint8_t* frame, uint8_t reply[DEVICE_INPUT_LENGTH]) {
     return true;
 }
 
+bool device_breaks(const device_fault& fault, const uint8_t frame[DEVICE_OUTPUT_LENGTH]) {
+    if (frame[2] != fault.kind) return false;
+    if (fault.length >= 0) return frame[1] == fault.length;
+    auto holds = [&](uint32_t offset) {
+        if (offset + fault.width > DEVICE_OUTPUT_LENGTH - 2) return false;
+        const uint8_t* at = frame + 2 + offset;
+        const uint32_t value = fault.width == 2 ? static_cast<uint32_t>(at[0] | at[1] << 8) : at[0];
+        return value == fault.value;
+    };
+    return holds(fault.offset) || holds(fault.second);
+}
+
 const char16_t* device_string(uint32_t string_id) {
     switch (string_id) {
         case 14: return u"quorvex";

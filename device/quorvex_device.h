@@ -44,6 +44,21 @@ bool device_accepts(const uint8_t* frame, uint32_t length);
 // vendor message is echoed. False when the frame asks for no answer.
 bool device_answer(const uint8_t* frame, uint8_t reply[DEVICE_INPUT_LENGTH]);
 
+// A fault a test plants in the device: the frame after which it goes deaf.
+// One with this kind byte and this length byte, or one of this kind whose
+// field, 1 or 2 bytes wide, holds this value at either of two inner offsets
+// (a touch contact's field is in both contacts; any other field's two are
+// the same).
+struct device_fault {
+    uint8_t kind;
+    int length;  // -1: a field rule
+    uint8_t offset;
+    uint8_t second;
+    uint8_t width;
+    uint32_t value;
+};
+bool device_breaks(const device_fault& fault, const uint8_t frame[DEVICE_OUTPUT_LENGTH]);
+
 // The device's strings, by the HID minidriver's string IDs (manufacturer,
 // product, serial number); null for any other.
 const char16_t* device_string(uint32_t string_id);

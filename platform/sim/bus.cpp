@@ -168,17 +168,8 @@ void unplug(int device) {
 
 // Whether a frame matches one of the scenario's fragile rules.
 bool breaks_the_device(const uint8_t* frame) {
-    auto field_at = [&](uint8_t offset, uint8_t width) {
-        const uint8_t* at = frame + 2 + offset;
-        return width == 2 ? static_cast<uint32_t>(at[0] | at[1] << 8) : at[0];
-    };
-    for (const sim_fragile& rule : sys().scenario.fragile) {
-        if (frame[2] != rule.kind) continue;
-        if (rule.length >= 0 ? frame[1] == rule.length
-                             : field_at(rule.offset, rule.width) == rule.value ||
-                                   field_at(rule.second, rule.width) == rule.value)
-            return true;
-    }
+    for (const device_fault& rule : sys().scenario.fragile)
+        if (device_breaks(rule, frame)) return true;
     return false;
 }
 

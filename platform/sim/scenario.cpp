@@ -101,13 +101,13 @@ bool parse_value(const std::string& text, uint32_t max, uint32_t* out) {
 
 // KIND/LENGTH (two bytes), or NAME.FIELD=VALUE with a kind's and a field's
 // names as scripts write them: mouse.x=65535, multitouch.id=255.
-bool parse_fragile(const std::string& value, sim_fragile* rule) {
+bool parse_fragile(const std::string& value, device_fault* rule) {
     const size_t slash = value.find('/');
     uint32_t kind = 0, length = 0;
     if (slash != std::string::npos) {
         if (!parse_value(value.substr(0, slash), 0xFF, &kind) || !parse_value(value.substr(slash + 1), 0xFF, &length))
             return false;
-        rule->kind = static_cast<int>(kind);
+        rule->kind = static_cast<uint8_t>(kind);
         rule->length = static_cast<int>(length);
         return true;
     }
@@ -127,6 +127,7 @@ bool parse_fragile(const std::string& value, sim_fragile* rule) {
     const layout_field* found = plain != nullptr ? plain : grouped;
     if (found == nullptr || !parse_value(value.substr(eq + 1), layout_field_max(*found), &rule->value)) return false;
     rule->kind = named->id;
+    rule->length = -1;
     rule->width = found->width;
     rule->offset = static_cast<uint8_t>(found->offset + (grouped != nullptr ? named->group_offset : 0));
     rule->second = grouped != nullptr ? static_cast<uint8_t>(rule->offset + named->group_size) : rule->offset;
@@ -191,7 +192,7 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         return true;
     }
     if (key == "fragile") {
-        sim_fragile rule;
+        device_fault rule = {};
         if (!parse_fragile(value, &rule)) return false;
         s->fragile.push_back(rule);
         return true;

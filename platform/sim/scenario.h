@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/quorvex_device.h"
+
 struct sim_fault {
     std::string op;
     int call;  // 1-based call index; 0 for every call
@@ -15,18 +17,6 @@ struct sim_stall {
     std::string op;  // WriteFile, HidD_SetOutputReport or ReadFile
     int call;        // 1-based call index
     bool deaf;       // it ignores the cancel too
-};
-
-// A frame after which the device goes deaf: one with this kind byte and
-// length byte, or one of this kind whose field (in either contact, for a
-// contact's) holds this value.
-struct sim_fragile {
-    int kind;         // the kind byte
-    int length = -1;  // the length byte; -1 for a field rule
-    uint8_t offset = 0;  // the field's, in the inner report, and of the second contact's
-    uint8_t second = 0;
-    uint8_t width = 0;
-    uint32_t value = 0;
 };
 
 // Another process holding one of the device's collections open.
@@ -67,7 +57,7 @@ struct sim_scenario {
     int unplug_after = 0;         // the device is unplugged after taking this many frames; 0: never
     int arrive_after = 0;         // ms after the start at which the quorvex interfaces appear
     std::vector<int> latency_us;  // how long each transfer takes, the list taken in turn; none: no time
-    std::vector<sim_fragile> fragile;  // frames after which the device goes deaf
+    std::vector<device_fault> fragile;  // frames after which the device goes deaf
 };
 
 // Parses the comma-separated items; false with the offending item named.

@@ -280,15 +280,15 @@ bool breaks_on(const char* text, const uint8_t* frame, ULONG length) {
     const char* at = text;
     const char rule = *at++;
     if ((rule != 'H' && rule != 'V') || length < DEVICE_OUTPUT_LENGTH) return false;
-    const unsigned kind = parse_number(at);
-    if (frame[2] != kind) return false;
-    if (rule == 'H') return frame[1] == parse_number(at);
-    const unsigned offset = parse_number(at);
-    const unsigned width = parse_number(at);
-    const unsigned value = parse_number(at);
-    if (offset + width > DEVICE_OUTPUT_LENGTH - 2) return false;
-    const unsigned held = width == 2 ? frame[2 + offset] | frame[3 + offset] << 8 : frame[2 + offset];
-    return held == value;
+    device_fault fault = {};
+    fault.kind = static_cast<uint8_t>(parse_number(at));
+    fault.length = rule == 'H' ? static_cast<int>(parse_number(at)) : -1;
+    if (rule == 'V') {
+        fault.offset = fault.second = static_cast<uint8_t>(parse_number(at));
+        fault.width = static_cast<uint8_t>(parse_number(at));
+        fault.value = parse_number(at);
+    }
+    return device_breaks(fault, frame);
 }
 
 bool g_deaf;  // a planted fault broke the driver; reset when it is installed again
