@@ -9,7 +9,7 @@
 #include "client/deadline.h"
 #include "client/stop.h"
 #include "reports/message.h"
-#include "reports/script.h"
+#include "script/script.h"
 
 struct quorvex_script {
     const char* name;  // as the tester gave it, for FILE:LINE

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "reports/script.h"
+#include "script/script.h"
 #include "tests/child_process.h"
 #include "tests/support.h"
 

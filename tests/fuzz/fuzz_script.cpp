@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "reports/script.h"
+#include "script/script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The text exactly as read, with nothing after it, so that an overrun shows.

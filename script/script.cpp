@@ -1,4 +1,4 @@
-#include "reports/script.h"
+#include "script/script.h"
 
 #include <cstdarg>
 #include <cstdio>
