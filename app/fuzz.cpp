@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/testquorvex.h"
-#include "client/deadline.h"
-#include "client/stop.h"
+#include "app/long_run.h"
 #include "layout/fuzz_frames.h"
 #include "reports/message.h"
 
@@ -20,21 +18,22 @@ constexpr char kCheck[] = "fuzz check";
 
 struct refusals_by_code {
     DWORD code;
-    uint64_t count;
+    std::atomic<uint64_t> count;
 };
 
-// The run, where the watchdog's last words reach it too.
 struct fuzz_run {
     uint32_t seed;
     uint64_t count;
-    uint64_t sent;      // frames the driver has taken, accepted or refused
-    uint64_t refused;
+    uint64_t first;                // the next batch's first frame
+    std::atomic<uint64_t> sent;    // frames the driver has taken, accepted or refused
+    std::atomic<uint64_t> refused;
     refusals_by_code codes[kCodesKept];
-    int code_count;
-    uint64_t other_codes;  // refusals past the codes kept
-    uint64_t checks;
-    uint64_t answered;
-    bool stopped_answering;
+    std::atomic<int> code_count;
+    std::atomic<uint64_t> other_codes;  // refusals past the codes kept
+    std::atomic<uint64_t> checks;
+    std::atomic<uint64_t> answered;
+    std::atomic<bool> stopped_answering;
+    bool journal_failed;
     HANDLE journal;
     char path[MAX_PATH + 1];
 };
@@ -46,16 +45,19 @@ char g_text[kBatch * LAYOUT_STEP_MAX + 512];
 
 void count_refusal(DWORD code) {
     ++g_fuzz.refused;
-    for (int i = 0; i < g_fuzz.code_count; ++i) {
+    const int known = g_fuzz.code_count;
+    for (int i = 0; i < known; ++i) {
         if (g_fuzz.codes[i].code != code) continue;
         ++g_fuzz.codes[i].count;
         return;
     }
-    if (g_fuzz.code_count == kCodesKept) {
+    if (known == kCodesKept) {
         ++g_fuzz.other_codes;
         return;
     }
-    g_fuzz.codes[g_fuzz.code_count++] = {code, 1};
+    g_fuzz.codes[known].code = code;
+    g_fuzz.codes[known].count = 1;
+    g_fuzz.code_count = known + 1;
 }
 
 bool journal_failed(const char* call) {
@@ -96,49 +98,32 @@ bool write_journal(uint64_t first, uint64_t frames) {
 // messages left there, one message, and any answer within the deadline.
 bool driver_answers(quorvex_client* client) {
     ++g_fuzz.checks;
-    if (!HidD_FlushQueue(client->message)) printf("failed HidD_FlushQueue %d\n", static_cast<int>(GetLastError()));
+    quorvex_flush_answers(client);
     quorvex_message message = {};
     std::memcpy(message.bytes + 1, kCheck, sizeof(kCheck) - 1);
     // The message, not the tail of the last fuzzed frame after it.
-    std::memset(client->control_report, 0, sizeof(client->control_report));
-    client->quiet_refusals = false;
+    quorvex_clear_frame(client);
     const bool answered = quorvex_write_message(client, &message) && quorvex_read_message(client, &message);
-    client->quiet_refusals = true;
     if (answered) ++g_fuzz.answered;
     return answered;
 }
 
-int fuzz_summary(quorvex_client* client) {
-    // A send past its deadline is a driver that stopped answering too.
-    if (quorvex_stalled(client)) g_fuzz.stopped_answering = true;
-    quorvex_stop_say(client);
-    if (g_fuzz.stopped_answering)
-        printf("Fuzz: the driver stopped answering after frame %llu (seed %u)\nThe frames sent since it last answered "
-               "are in %s; testquorvex /play:%s sends them again\n",
-               static_cast<unsigned long long>(g_fuzz.sent), static_cast<unsigned>(g_fuzz.seed), g_fuzz.path,
-               g_fuzz.path);
-    printf("Fuzz: %llu frames (seed %u): %llu accepted, %llu refused", static_cast<unsigned long long>(g_fuzz.sent),
-           static_cast<unsigned>(g_fuzz.seed), static_cast<unsigned long long>(g_fuzz.sent - g_fuzz.refused),
-           static_cast<unsigned long long>(g_fuzz.refused));
-    for (int i = 0; i < g_fuzz.code_count; ++i)
-        printf("%s%d: %llu", i == 0 ? " (" : ", ", static_cast<int>(g_fuzz.codes[i].code),
-               static_cast<unsigned long long>(g_fuzz.codes[i].count));
-    if (g_fuzz.other_codes != 0) printf(", others: %llu", static_cast<unsigned long long>(g_fuzz.other_codes));
-    if (g_fuzz.code_count != 0) printf(")");
-    if (g_fuzz.stopped_answering)
-        printf("; the driver answered %llu of %llu checks\n", static_cast<unsigned long long>(g_fuzz.answered),
-               static_cast<unsigned long long>(g_fuzz.checks));
-    else
-        printf("; the driver answered all %llu checks\n", static_cast<unsigned long long>(g_fuzz.checks));
-    if (g_fuzz.stopped_answering) return EXIT_STALLED;
-    return quorvex_stop_requested() ? EXIT_INTERRUPTED : EXIT_DEMONSTRATED;
-}
-
-}  // namespace
-
-bool fuzz_begin(const run_settings& settings, int* status) {
-    g_fuzz = {};
+// The seed, the journal's full path and the start line; the journal is
+// created (never over an existing file) before the device is searched.
+bool prepare(long_run* run, int* status) {
+    const run_settings& settings = *run->settings;
+    g_fuzz.seed = 0;
     g_fuzz.count = settings.count;
+    g_fuzz.first = 0;
+    g_fuzz.sent = 0;
+    g_fuzz.refused = 0;
+    g_fuzz.code_count = 0;
+    g_fuzz.other_codes = 0;
+    g_fuzz.checks = 0;
+    g_fuzz.answered = 0;
+    g_fuzz.stopped_answering = false;
+    g_fuzz.journal_failed = false;
+    g_fuzz.journal = INVALID_HANDLE_VALUE;
     if (settings.seed_given) {
         g_fuzz.seed = settings.seed;
     } else {
@@ -155,9 +140,11 @@ bool fuzz_begin(const run_settings& settings, int* status) {
         *status = EXIT_NO_MEMORY;
         return false;
     }
-    printf("Fuzzing the quorvex device with %llu frame(s) from seed %u, each transfer within %u ms; journal %s\n",
-           static_cast<unsigned long long>(g_fuzz.count), static_cast<unsigned>(g_fuzz.seed),
-           static_cast<unsigned>(settings.timeout_ms), g_fuzz.path);
+    char head[96], tail[MAX_PATH + 16];
+    snprintf(head, sizeof(head), "Fuzzing the quorvex device with %llu frame(s) from seed %u",
+             static_cast<unsigned long long>(g_fuzz.count), static_cast<unsigned>(g_fuzz.seed));
+    snprintf(tail, sizeof(tail), "; journal %s", g_fuzz.path);
+    long_run_start_line(head, "transfer", settings.timeout_ms, tail);
     // Never over an existing file: it may be the evidence of an earlier run.
     g_fuzz.journal = CreateFileA(g_fuzz.path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                  nullptr);
@@ -167,49 +154,89 @@ bool fuzz_begin(const run_settings& settings, int* status) {
         *status = EXIT_NO_MEMORY;
         return false;
     }
+    run->own = &g_fuzz;
     return true;
 }
 
-void fuzz_end() {
+// One batch: on disk, then sent frame by frame, then the check.
+bool step(long_run* run) {
+    quorvex_client* client = run->client;
+    const uint64_t first = g_fuzz.first;
+    if (first >= g_fuzz.count) return false;
+    const uint64_t frames = g_fuzz.count - first < kBatch ? g_fuzz.count - first : kBatch;
+    if (!write_journal(first, frames)) {
+        // Not safe to go on: a crash now would leave no evidence.
+        g_fuzz.journal_failed = true;
+        return false;
+    }
+    uint8_t frame[LAYOUT_FRAME_SIZE];
+    uint64_t sent = 0;
+    for (uint64_t i = first; i < first + frames; ++i) {
+        // Before each send: a stop that came while the journal was written
+        // or a line printed lets no further frame out.
+        if (quorvex_stop_requested()) break;
+        fuzz_frame(g_fuzz.seed, i, frame);
+        const int accepted =
+            quorvex_send_frame(client, frame, fuzz_via_set(i) ? QUORVEX_SEND_QUIET | QUORVEX_SEND_SET : QUORVEX_SEND_QUIET);
+        if (quorvex_stalled(client)) return false;
+        ++g_fuzz.sent;
+        ++sent;
+        if (!accepted) count_refusal(client->last_error);
+    }
+    g_fuzz.first = first + frames;
+    // Stopped or not, the frames sent must have left the driver answering;
+    // only then does the journal of them go.
+    if (sent > 0 && !driver_answers(client)) {
+        g_fuzz.stopped_answering = true;
+        return false;
+    }
+    return g_fuzz.first < g_fuzz.count;
+}
+
+void progress(const long_run*, int64_t) {
+    printf("Fuzz: %llu frames so far, %llu refused; the driver answered all %llu checks\n",
+           static_cast<unsigned long long>(g_fuzz.sent), static_cast<unsigned long long>(g_fuzz.refused),
+           static_cast<unsigned long long>(g_fuzz.checks));
+}
+
+void totals(const long_run* run, quorvex_stop_cause stop) {
+    // A send past its deadline is a driver that stopped answering too.
+    if (stop == quorvex_stop_cause::deadline || quorvex_stalled(run->client)) g_fuzz.stopped_answering = true;
+    const auto sent = static_cast<unsigned long long>(g_fuzz.sent);
+    const auto refused = static_cast<unsigned long long>(g_fuzz.refused);
+    if (g_fuzz.stopped_answering)
+        printf("Fuzz: the driver stopped answering after frame %llu (seed %u)\nThe frames sent since it last answered "
+               "are in %s; testquorvex /play:%s sends them again\n",
+               sent, static_cast<unsigned>(g_fuzz.seed), g_fuzz.path, g_fuzz.path);
+    printf("Fuzz: %llu frames (seed %u): %llu accepted, %llu refused", sent, static_cast<unsigned>(g_fuzz.seed),
+           sent - refused, refused);
+    const int known = g_fuzz.code_count;
+    for (int i = 0; i < known; ++i)
+        printf("%s%d: %llu", i == 0 ? " (" : ", ", static_cast<int>(g_fuzz.codes[i].code),
+               static_cast<unsigned long long>(g_fuzz.codes[i].count));
+    if (g_fuzz.other_codes != 0) printf(", others: %llu", static_cast<unsigned long long>(g_fuzz.other_codes));
+    if (known != 0) printf(")");
+    if (g_fuzz.stopped_answering)
+        printf("; the driver answered %llu of %llu checks\n", static_cast<unsigned long long>(g_fuzz.answered),
+               static_cast<unsigned long long>(g_fuzz.checks));
+    else
+        printf("; the driver answered all %llu checks\n", static_cast<unsigned long long>(g_fuzz.checks));
+}
+
+int verdict(const long_run*, quorvex_stop_cause stop) {
+    if (g_fuzz.journal_failed) return EXIT_NO_MEMORY;
+    if (g_fuzz.stopped_answering) return EXIT_STALLED;
+    return long_run_stop_status(stop);
+}
+
+// The journal is closed, and removed unless it is evidence of a driver
+// that stopped answering.
+void release(long_run*) {
     CloseHandle(g_fuzz.journal);
-    // The journal is evidence only of a driver that stopped answering.
     if (!g_fuzz.stopped_answering && !DeleteFileA(g_fuzz.path))
         printf("Error: the fuzz journal %s: DeleteFileA failed: %d\n", g_fuzz.path, static_cast<int>(GetLastError()));
 }
 
-int (*fuzz_last_words())(quorvex_client*) { return fuzz_summary; }
+}  // namespace
 
-int run_fuzz(quorvex_client* client) {
-    client->quiet_refusals = true;
-    progress_clock progress = progress_from_now();
-    uint8_t frame[LAYOUT_FRAME_SIZE];
-    for (uint64_t first = 0; first < g_fuzz.count; first += kBatch) {
-        const uint64_t frames = g_fuzz.count - first < kBatch ? g_fuzz.count - first : kBatch;
-        if (!write_journal(first, frames)) {
-            // Not safe to go on: a crash now would leave no evidence.
-            fuzz_summary(client);
-            return EXIT_NO_MEMORY;
-        }
-        for (uint64_t i = first; i < first + frames; ++i) {
-            fuzz_frame(g_fuzz.seed, i, frame);
-            std::memcpy(client->control_report, frame, sizeof(frame));
-            const int sent = fuzz_via_set(i) ? quorvex_set_control_report(client) : quorvex_write_control_report(client);
-            if (quorvex_stalled(client)) return fuzz_summary(client);
-            ++g_fuzz.sent;
-            if (!sent) count_refusal(client->last_error);
-            if (quorvex_stop_requested()) break;
-        }
-        // Stopped or not, the frames sent must have left the driver answering;
-        // only then does the journal of them go.
-        if (!driver_answers(client)) {
-            g_fuzz.stopped_answering = true;
-            return fuzz_summary(client);
-        }
-        if (quorvex_stop_requested()) return fuzz_summary(client);
-        if (!progress_due(&progress)) continue;
-        printf("Fuzz: %llu frames so far, %llu refused; the driver answered all %llu checks\n",
-               static_cast<unsigned long long>(g_fuzz.sent), static_cast<unsigned long long>(g_fuzz.refused),
-               static_cast<unsigned long long>(g_fuzz.checks));
-    }
-    return fuzz_summary(client);
-}
+const long_run_kind LONG_RUN_FUZZ = {prepare, nullptr, step, progress, nullptr, totals, verdict, release};

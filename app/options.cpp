@@ -4,95 +4,57 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/long_run.h"
 #include "app/testquorvex.h"
 #include "testquorvex_version.h"
 
-namespace {
-
-// Which modifiers an option takes; named apart from the Windows headers' macros.
-enum modifier_bit : unsigned {
-    TAKES_TIMEOUT = 1,
-    TAKES_WAIT = 2,
-    TAKES_COUNT = 4,
-    TAKES_REPEAT = 8,
-    TAKES_QUIET = 16,
-    TAKES_SEED = 32,
-    TAKES_OUT = 64,
-};
-
-// How an option is written: alone, with its value after a colon (/play:FILE),
-// or followed by the rest of the command line (/send STEP).
-enum class option_form { alone, value, rest };
-
-struct option_entry {
-    const char* option;
-    uint8_t mode;
-    const char* help;  // for /?: the demonstrations are in the usage line already
-    unsigned modifiers;
-    uint32_t count_max;
-    uint32_t count_default;
-    option_form form = option_form::alone;
-    const char* written = nullptr;  // how /? shows one that is not alone
-};
-
-constexpr option_entry kOptions[] = {
-    {"/multitouch", QUORVEX_REPORT_MULTITOUCH, nullptr, 0, 0, 0},
-    {"/mouse", QUORVEX_REPORT_MOUSE, nullptr, 0, 0, 0},
-    {"/digitizer", QUORVEX_REPORT_DIGITIZER, nullptr, 0, 0, 0},
-    {"/joystick", QUORVEX_REPORT_JOYSTICK, nullptr, 0, 0, 0},
-    {"/keyboard", QUORVEX_REPORT_KEYBOARD, nullptr, 0, 0, 0},
-    {"/message", QUORVEX_REPORT_MESSAGE, nullptr, 0, 0, 0},
-    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", TAKES_WAIT, 0, 0},
+const option_entry QUORVEX_OPTIONS[] = {
+    {"/multitouch", QUORVEX_REPORT_MULTITOUCH, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/mouse", QUORVEX_REPORT_MOUSE, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/digitizer", QUORVEX_REPORT_DIGITIZER, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/joystick", QUORVEX_REPORT_JOYSTICK, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/keyboard", QUORVEX_REPORT_KEYBOARD, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/message", QUORVEX_REPORT_MESSAGE, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", TAKES_WAIT, 0, 0,
+     option_form::alone, nullptr, nullptr},
     {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused",
-     TAKES_TIMEOUT | TAKES_WAIT, 0, 0},
+     TAKES_TIMEOUT | TAKES_WAIT, 0, 0, option_form::alone, nullptr, &LONG_RUN_ALL},
     {"/ping", QUORVEX_MODE_PING, "vendor message round trips, timed: minimum, median, 99th percentile, maximum",
-     TAKES_TIMEOUT | TAKES_COUNT, 1000000, 100},
+     TAKES_TIMEOUT | TAKES_COUNT, 1000000, 100, option_form::alone, nullptr, &LONG_RUN_PING},
     {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate",
-     TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000},
+     TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000, option_form::alone, nullptr, &LONG_RUN_FLOOD},
     {"/play", QUORVEX_MODE_PLAY, "a script's reports, pauses and expected answers (FILE of -: standard input)",
-     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET, 0, 0, option_form::value, "/play:FILE"},
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET, 0, 0, option_form::value, "/play:FILE", &LONG_RUN_PLAY},
     {"/fuzz", QUORVEX_MODE_FUZZ, "malformed and boundary frames; after every 64, the driver must still answer",
-     TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT, 100000000, 20000},
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT, 100000000, 20000, option_form::alone, nullptr,
+     &LONG_RUN_FUZZ},
     {"/send", QUORVEX_MODE_SEND, "one step of a script: the rest of the command line", 0, 0, 0, option_form::rest,
-     "/send STEP"},
-    {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
-    {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0},
+     "/send STEP", &LONG_RUN_PLAY},
+    {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
+    {"/help", QUORVEX_MODE_HELP, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},
 };
+const size_t QUORVEX_OPTION_COUNT = sizeof(QUORVEX_OPTIONS) / sizeof(QUORVEX_OPTIONS[0]);
 
-enum class value_kind { number, flag, text };
-
-struct modifier_entry {
-    const char* name;
-    modifier_bit bit;
-    value_kind kind;
-    uint32_t min;
-    uint32_t max;  // 0: the option's own (count)
-    const char* form;
-    const char* help;
-};
-
-constexpr modifier_entry kModifiers[] = {
-    {"timeout", TAKES_TIMEOUT, value_kind::number, 1, 600000, "/timeout:MS",
-     "each transfer's deadline (5000); status 5 past it"},
-    {"wait", TAKES_WAIT, value_kind::number, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive"},
+const modifier_entry QUORVEX_MODIFIERS[] = {
+    {"timeout", TAKES_TIMEOUT, value_kind::number, 1, 600000, "/timeout:MS", "each transfer's deadline",
+     QUORVEX_DEFAULT_TIMEOUT_MS, "; status 5 past it"},
+    {"wait", TAKES_WAIT, value_kind::number, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive", 0, nullptr},
     {"count", TAKES_COUNT, value_kind::number, 1, 0, "/count:N",
-     "how many round trips (100) or frames (/flood 10000, /fuzz 20000)"},
-    {"repeat", TAKES_REPEAT, value_kind::number, 1, 1000000, "/repeat:N", "play the whole script N times (1)"},
+     "how many round trips (100) or frames (/flood 10000, /fuzz 20000)", 0, nullptr},
+    {"repeat", TAKES_REPEAT, value_kind::number, 1, 1000000, "/repeat:N", "play the whole script N times (1)", 0, nullptr},
     {"quiet", TAKES_QUIET, value_kind::flag, 0, 0, "/quiet",
-     "print only failures, progress once a second, and the summary"},
+     "print only failures, progress once a second, and the summary", 0, nullptr},
     {"seed", TAKES_SEED, value_kind::number, 0, 4294967295u, "/seed:S",
-     "the random frames' seed (from the performance counter)"},
-    {"out", TAKES_OUT, value_kind::text, 0, 0, "/out:FILE", "the journal (quorvex-fuzz-SEED.txt here); never overwritten"},
+     "the random frames' seed (from the performance counter)", 0, nullptr},
+    {"out", TAKES_OUT, value_kind::text, 0, 0, "/out:FILE", "the journal (quorvex-fuzz-SEED.txt here); never overwritten", 0, nullptr},
 };
+const size_t QUORVEX_MODIFIER_COUNT = sizeof(QUORVEX_MODIFIERS) / sizeof(QUORVEX_MODIFIERS[0]);
+
+namespace {
 
 constexpr char kUsageLine[] =
     "Usage: testquorvex </multitouch | /mouse | /digitizer | /joystick | /keyboard | /message>\n";
 
-const option_entry* entry_of(uint8_t mode) {
-    for (const option_entry& entry : kOptions)
-        if (entry.mode == mode) return &entry;
-    return nullptr;
-}
 
 // A whole decimal number of at most ten digits.
 bool parse_number(const char* text, uint64_t* value) {
@@ -114,16 +76,22 @@ bool refuse(const char* why, const char* argument, const char* option) {
 }
 
 const modifier_entry* modifier_named(const char* name, size_t length) {
-    for (const modifier_entry& entry : kModifiers)
+    for (const modifier_entry& entry : QUORVEX_MODIFIERS)
         if (std::strlen(entry.name) == length && std::strncmp(name, entry.name, length) == 0) return &entry;
     return nullptr;
 }
 
 }  // namespace
 
+const option_entry* option_of(uint8_t mode) {
+    for (const option_entry& entry : QUORVEX_OPTIONS)
+        if (entry.mode == mode) return &entry;
+    return nullptr;
+}
+
 uint8_t mode_from_options(int argc, const char* const* argv) {
     if (argc < 2 || argv[1] == nullptr) return 0;
-    for (const option_entry& entry : kOptions) {
+    for (const option_entry& entry : QUORVEX_OPTIONS) {
         const size_t length = std::strlen(entry.option);
         if (std::strncmp(argv[1], entry.option, length) != 0) continue;
         if (argv[1][length] == '\0' || (entry.form == option_form::value && argv[1][length] == ':')) return entry.mode;
@@ -132,7 +100,7 @@ uint8_t mode_from_options(int argc, const char* const* argv) {
 }
 
 bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_settings* settings) {
-    const option_entry* option = entry_of(mode);
+    const option_entry* option = option_of(mode);
     settings->count = option->count_default;
     if (option->form == option_form::value) {
         const char* colon = std::strchr(argv[1], ':');
@@ -196,22 +164,24 @@ void print_usage() { printf("%s", kUsageLine); }
 void print_help() {
     printf("testquorvex %s, test client for the quorvex virtual HID device\n", TESTQUORVEX_VERSION);
     print_usage();
-    for (const option_entry& entry : kOptions)
+    for (const option_entry& entry : QUORVEX_OPTIONS)
         if (entry.help != nullptr)
             printf("       testquorvex %-10s  %s\n", entry.written != nullptr ? entry.written : entry.option, entry.help);
     printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
            "       /name alone is a flag.\n");
-    for (const modifier_entry& modifier : kModifiers) {
+    for (const modifier_entry& modifier : QUORVEX_MODIFIERS) {
         bool taken = false;
-        for (const option_entry& entry : kOptions) taken = taken || (entry.modifiers & modifier.bit) != 0;
+        for (const option_entry& entry : QUORVEX_OPTIONS) taken = taken || (entry.modifiers & modifier.bit) != 0;
         if (!taken) continue;
         printf("       %-11s after", modifier.form);
         const char* separator = " ";
-        for (const option_entry& entry : kOptions) {
+        for (const option_entry& entry : QUORVEX_OPTIONS) {
             if ((entry.modifiers & modifier.bit) == 0) continue;
             printf("%s%s", separator, entry.option);
             separator = ", ";
         }
-        printf(": %s\n", modifier.help);
+        printf(": %s", modifier.help);
+        if (modifier.shown_default != 0) printf(" (%u)%s", static_cast<unsigned>(modifier.shown_default), modifier.help_after);
+        printf("\n");
     }
 }

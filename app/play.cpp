@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/testquorvex.h"
-#include "client/deadline.h"
-#include "client/stop.h"
+#include <atomic>
+
+#include "app/long_run.h"
 #include "reports/message.h"
 #include "script/script.h"
 
@@ -22,14 +22,16 @@ namespace {
 
 constexpr DWORD kChunk = 64 * 1024;
 
-// What the summary needs, where the watchdog's last words reach it too.
-// The reports sent and refused are the client's own counts, which the
-// watchdog keeps too when it gives up a send.
+// What the summary counts. The reports sent and refused are the client's
+// own counts, which the watchdog keeps too when it gives up a send.
 struct play_counts {
-    uint64_t steps;
-    uint64_t expectations;
-    uint64_t met;
-    uint64_t other_failures;  // a queue that would not empty
+    std::atomic<uint64_t> steps;
+    std::atomic<uint64_t> expectations;
+    std::atomic<uint64_t> met;
+    std::atomic<uint64_t> other_failures;  // a queue that would not empty
+    const quorvex_script* script;
+    uint32_t round;
+    size_t next;
 };
 play_counts g_play;
 
@@ -165,10 +167,8 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
         case step_kind::write:
         case step_kind::set: {
             if (!quiet) print_step(script, step);
-            std::memcpy(client->control_report, step.bytes, sizeof(client->control_report));
-            const int sent = step.kind == step_kind::set ? quorvex_set_control_report(client)
-                                                         : quorvex_write_control_report(client);
-            if (sent) return;
+            if (quorvex_send_frame(client, step.bytes, step.kind == step_kind::set ? QUORVEX_SEND_SET : QUORVEX_SEND_WRITE))
+                return;
             if (quiet) printf("    in ");
             if (quiet) print_step(script, step);
             return;
@@ -176,26 +176,99 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
         case step_kind::expect:
         case step_kind::expect_any: expect(client, script, step, quiet); return;
         case step_kind::flush:
-            if (HidD_FlushQueue(client->message)) return;
-            ++g_play.other_failures;
-            printf("failed HidD_FlushQueue %d\n", static_cast<int>(GetLastError()));
+            if (!quorvex_flush_answers(client)) ++g_play.other_failures;
             return;
         case step_kind::sleep: pause(client, step.sleep_ms); return;
     }
 }
 
-int play_summary(quorvex_client* client) {
-    quorvex_stop_say(client);
+// The step /send plays: the rest of the command line as typed, from the
+// command line itself, so that its quotes survive.
+const char* step_on_command_line() {
+    const char* step = skip_argument(skip_argument(GetCommandLineA()));
+    if (*step != '\0') return step;
+    print_usage();
+    printf("Missing value: /send STEP\n");
+    return nullptr;
+}
+
+bool prepare(long_run* run, int* status) {
+    *status = EXIT_USAGE;
+    quorvex_script* script = nullptr;
+    if (run->mode == QUORVEX_MODE_SEND) {
+        const char* step = step_on_command_line();
+        if (step == nullptr) return false;
+        script = load_script_text("/send", step, status);
+    } else {
+        script = load_script_file(run->settings->file, status);
+    }
+    if (script == nullptr) return false;
+    g_play.steps = 0;
+    g_play.expectations = 0;
+    g_play.met = 0;
+    g_play.other_failures = 0;
+    g_play.script = script;
+    g_play.round = 0;
+    g_play.next = 0;
+    run->own = &g_play;
+    return true;
+}
+
+bool begin(long_run* run, int*) {
+    if (run->mode != QUORVEX_MODE_PLAY) return true;
+    char head[MAX_PATH + 96];
+    snprintf(head, sizeof(head), "Playing %s: %llu step(s), %u time(s)", g_play.script->name,
+             static_cast<unsigned long long>(g_play.script->count), static_cast<unsigned>(run->settings->repeat));
+    long_run_start_line(head, "transfer", run->settings->timeout_ms);
+    return true;
+}
+
+bool step(long_run* run) {
+    const quorvex_script* script = g_play.script;
+    if (script->count == 0) return false;
+    play_step(run->client, script, script->steps[g_play.next], run->settings->quiet);
+    if (++g_play.next == script->count) {
+        g_play.next = 0;
+        ++g_play.round;
+    }
+    return g_play.round < run->settings->repeat;
+}
+
+void progress(const long_run* run, int64_t) {
+    if (!run->settings->quiet) return;
+    printf("Play: %llu steps so far, %llu reports sent, %llu refused\n",
+           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(run->client->reports_sent),
+           static_cast<unsigned long long>(run->client->reports_refused));
+}
+
+void totals(const long_run* run, quorvex_stop_cause) {
     printf("Play: %llu steps, %llu reports sent, %llu refused; %llu of %llu expectations met\n",
-           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(client->reports_sent),
-           static_cast<unsigned long long>(client->reports_refused), static_cast<unsigned long long>(g_play.met),
-           static_cast<unsigned long long>(g_play.expectations));
-    if (const int stopped = stop_status(client)) return stopped;
-    const bool clean = client->reports_refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
+           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(run->client->reports_sent),
+           static_cast<unsigned long long>(run->client->reports_refused),
+           static_cast<unsigned long long>(g_play.met), static_cast<unsigned long long>(g_play.expectations));
+}
+
+int verdict(const long_run* run, quorvex_stop_cause stop) {
+    if (const int stopped = long_run_stop_status(stop)) return stopped;
+    const bool clean =
+        run->client->reports_refused == 0 && g_play.met == g_play.expectations && g_play.other_failures == 0;
     return clean ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
+void play_release(long_run*) {
+    free_script(const_cast<quorvex_script*>(g_play.script));
+    g_play.script = nullptr;
+}
+
 }  // namespace
+
+const char* skip_argument(const char* at) {
+    bool quoted = false;
+    for (; *at != '\0' && (quoted || (*at != ' ' && *at != '\t')); ++at)
+        if (*at == '"') quoted = !quoted;
+    while (*at == ' ' || *at == '\t') ++at;
+    return at;
+}
 
 quorvex_script* load_script_file(const char* name, int* status) {
     char* text = nullptr;
@@ -220,24 +293,4 @@ quorvex_script* load_script_text(const char* name, const char* step, int* status
 
 void free_script(quorvex_script* script) { release(script); }
 
-int (*play_last_words())(quorvex_client*) { return play_summary; }
-
-int run_play(quorvex_client* client, const quorvex_script* script, const run_settings& settings) {
-    g_play = {};
-    if (settings.file != nullptr)
-        printf("Playing %s: %llu step(s), %u time(s), each transfer within %u ms\n", script->name,
-               static_cast<unsigned long long>(script->count), static_cast<unsigned>(settings.repeat),
-               static_cast<unsigned>(client->deadline->timeout_ms));
-    progress_clock progress = progress_from_now();
-    for (uint32_t round = 0; round < settings.repeat && !quorvex_stopped(client); ++round) {
-        for (size_t i = 0; i < script->count && !quorvex_stopped(client); ++i) {
-            play_step(client, script, script->steps[i], settings.quiet);
-            if (!settings.quiet || !progress_due(&progress)) continue;
-            printf("Play: %llu steps so far, %llu reports sent, %llu refused\n",
-                   static_cast<unsigned long long>(g_play.steps),
-                   static_cast<unsigned long long>(client->reports_sent),
-                   static_cast<unsigned long long>(client->reports_refused));
-        }
-    }
-    return play_summary(client);
-}
+const long_run_kind LONG_RUN_PLAY = {prepare, begin, step, progress, nullptr, totals, verdict, play_release};

@@ -1,9 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/testquorvex.h"
-#include "client/deadline.h"
-#include "client/stop.h"
+#include "app/long_run.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
@@ -26,6 +24,64 @@ int64_t elapsed_ms(const LARGE_INTEGER& since) {
     return (now.QuadPart - since.QuadPart) * 1000 / frequency.QuadPart;
 }
 
+// /all: the demonstrations that end, in table order, then a summary line.
+struct all_run {
+    size_t next;
+};
+all_run g_all;
+
+bool all_prepare(long_run* run, int*) {
+    g_all.next = 0;
+    run->own = &g_all;
+    return true;
+}
+
+bool all_step(long_run* run) {
+    // Each demonstration sends exactly its own mode's frames, not the tail of
+    // the one before.
+    quorvex_clear_frame(run->client);
+    run_demonstration(run->client, kAllModes[g_all.next++]);
+    return g_all.next < sizeof(kAllModes);
+}
+
+// The received message is printed without a line feed of its own.
+void all_before_stop(const long_run* run) {
+    if (run->client->messages_read > 0) printf("\n");
+}
+
+void all_totals(const long_run* run, quorvex_stop_cause) {
+    printf("All: %llu reports sent, %llu refused; vendor message %s\n",
+           static_cast<unsigned long long>(run->client->reports_sent),
+           static_cast<unsigned long long>(run->client->reports_refused),
+           run->client->messages_read > 0 ? "read back" : "not read back");
+}
+
+int all_verdict(const long_run* run, quorvex_stop_cause stop) {
+    if (const int stopped = long_run_stop_status(stop)) return stopped;
+    return run->client->reports_refused == 0 && run->client->messages_read > 0 ? EXIT_DEMONSTRATED : EXIT_REFUSED;
+}
+
+// A demonstration waits as long as the driver takes, with no deadline and no
+// handler: connect, play, disconnect.
+int demonstrate(uint8_t mode) {
+    quorvex_client* client = quorvex_new_client();
+    if (client == nullptr) return EXIT_NO_MEMORY;
+    int status = EXIT_NO_DEVICE;
+    if (quorvex_connect(client)) {
+        printf("...sending request(s) to our device\n");
+        status = EXIT_DEMONSTRATED;
+        run_demonstration(client, mode);
+        quorvex_disconnect(client);
+    }
+    quorvex_free_client(client);
+    return status;
+}
+
+}  // namespace
+
+const long_run_kind LONG_RUN_ALL = {all_prepare, nullptr, all_step, nullptr,
+                                    all_before_stop, all_totals, all_verdict, nullptr};
+
 // /wait: until both collections are present and open for transfers, polling
 // four times a second without a word; then the run goes on as it would.
 void wait_for_device(uint32_t seconds) {
@@ -47,87 +103,6 @@ void wait_for_device(uint32_t seconds) {
     }
 }
 
-// /all's last line and status; also what the watchdog prints when the driver
-// keeps a cancelled transfer.
-int all_summary(quorvex_client* client) {
-    const bool read_back = client->messages_read > 0;
-    // The received message is printed without a line feed of its own.
-    if (read_back) printf("\n");
-    quorvex_stop_say(client);
-    printf("All: %llu reports sent, %llu refused; vendor message %s\n",
-           static_cast<unsigned long long>(client->reports_sent),
-           static_cast<unsigned long long>(client->reports_refused), read_back ? "read back" : "not read back");
-    if (const int stopped = stop_status(client)) return stopped;
-    return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
-}
-
-// Past one argument of a command line and the blanks after it: quotes hold
-// blanks in, as the runtime reads them.
-const char* skip_argument(const char* at) {
-    bool quoted = false;
-    for (; *at != '\0' && (quoted || (*at != ' ' && *at != '\t')); ++at)
-        if (*at == '"') quoted = !quoted;
-    while (*at == ' ' || *at == '\t') ++at;
-    return at;
-}
-
-// The step /send plays: the rest of the command line as typed, from the
-// command line itself, so that its quotes survive.
-const char* step_on_command_line() {
-    const char* step = skip_argument(skip_argument(GetCommandLineA()));
-    if (*step != '\0') return step;
-    print_usage();
-    printf("Missing value: /send STEP\n");
-    return nullptr;
-}
-
-// Connect, play what the mode plays, disconnect; the tool's own runs with a
-// deadline on every transfer.
-int connect_and_run(uint8_t mode, const run_settings& settings, const quorvex_script* script) {
-    quorvex_client* client = quorvex_new_client();
-    if (client == nullptr) return EXIT_NO_MEMORY;
-
-    // The tool's own runs are for unattended use: every transfer has a deadline.
-    const bool bounded = !is_demonstration(mode);
-    quorvex_deadline deadline;
-    auto last_words = mode == QUORVEX_MODE_ALL                                 ? all_summary
-                      : mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND ? play_last_words()
-                      : mode == QUORVEX_MODE_FUZZ                              ? fuzz_last_words()
-                                                                               : measure_last_words(mode);
-    if (bounded && !quorvex_deadline_start(&deadline, client, settings.timeout_ms, last_words)) {
-        quorvex_free_client(client);
-        return EXIT_NO_MEMORY;
-    }
-    // They end with a summary of what they did, however they are stopped;
-    // one that could not be stopped so does not start.
-    if (bounded && !quorvex_stop_install(client, last_words)) {
-        quorvex_deadline_stop(&deadline);
-        quorvex_free_client(client);
-        return EXIT_NO_MEMORY;
-    }
-
-    int status = EXIT_NO_DEVICE;
-    if (quorvex_connect(client)) {
-        printf("...sending request(s) to our device\n");
-        status = EXIT_DEMONSTRATED;
-        if (mode == QUORVEX_MODE_ALL) status = run_all(client);
-        else if (mode == QUORVEX_MODE_PING) status = run_ping(client, settings.count);
-        else if (mode == QUORVEX_MODE_FLOOD) status = run_flood(client, settings.count);
-        else if (mode == QUORVEX_MODE_FUZZ) status = run_fuzz(client);
-        else if (script != nullptr) status = run_play(client, script, settings);
-        else run_demonstration(client, mode);
-        quorvex_disconnect(client);
-    }
-    if (bounded) {
-        quorvex_stop_forget();
-        quorvex_deadline_stop(&deadline);
-    }
-    quorvex_free_client(client);
-    return status;
-}
-
-}  // namespace
-
 void run_demonstration(quorvex_client* client, uint8_t mode) {
     switch (mode) {
         case QUORVEX_REPORT_MULTITOUCH: demo_multitouch(client); break;
@@ -138,17 +113,6 @@ void run_demonstration(quorvex_client* client, uint8_t mode) {
         case QUORVEX_REPORT_MESSAGE: demo_message(client); break;
         default: break;
     }
-}
-
-int run_all(quorvex_client* client) {
-    for (uint8_t mode : kAllModes) {
-        // Each demonstration sends exactly its own mode's frames, not the
-        // tail of the one before.
-        std::memset(client->control_report, 0, sizeof(client->control_report));
-        run_demonstration(client, mode);
-        if (quorvex_stopped(client)) break;
-    }
-    return all_summary(client);
 }
 
 int testquorvex_main(int argc, const char* const* argv) {
@@ -168,27 +132,13 @@ int testquorvex_main(int argc, const char* const* argv) {
     }
     // After a demonstration's option every word is ignored, as it always was;
     // after /send every word is the step.
+    const option_entry& option = *option_of(mode);
     run_settings settings;
     if (!is_demonstration(mode) && mode != QUORVEX_MODE_SEND && !settings_from_options(mode, argc, argv, &settings))
         return EXIT_USAGE;
-
-    // A script is read and checked whole before the device is searched.
-    quorvex_script* script = nullptr;
-    int refused = EXIT_USAGE;
-    if (mode == QUORVEX_MODE_PLAY) script = load_script_file(settings.file, &refused);
-    if (mode == QUORVEX_MODE_SEND) {
-        const char* step = step_on_command_line();
-        if (step == nullptr) return EXIT_USAGE;
-        script = load_script_text("/send", step, &refused);
-    }
-    if ((mode == QUORVEX_MODE_PLAY || mode == QUORVEX_MODE_SEND) && script == nullptr) return refused;
-    if (mode == QUORVEX_MODE_FUZZ && !fuzz_begin(settings, &refused)) return refused;
+    if (option.run != nullptr) return long_run_main(option, settings);
 
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     if (mode == QUORVEX_MODE_LIST) return ListInterfaces() ? EXIT_DEMONSTRATED : EXIT_NO_DEVICE;
-
-    const int status = connect_and_run(mode, settings, script);
-    free_script(script);
-    if (mode == QUORVEX_MODE_FUZZ) fuzz_end();
-    return status;
+    return demonstrate(mode);
 }

@@ -1,16 +1,17 @@
-// The connection record, connect/disconnect and the two ways a frame is sent.
+// The connection record, connect/disconnect, and every transfer the client
+// makes: the two ways a frame is sent, the answer's read and the queue's flush.
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "client/deadline.h"
 
 quorvex_client* quorvex_new_client() {
-    auto* client = static_cast<quorvex_client*>(host_malloc(sizeof(quorvex_client)));
-    // Cleared so that the frame bytes after a short inner report are never
-    // uninitialised memory on their way to the device.
-    if (client != nullptr) std::memset(client, 0, sizeof(*client));
-    return client;
+    void* block = host_malloc(sizeof(quorvex_client));
+    // Value-initialised, so that the frame bytes after a short inner report
+    // are never uninitialised memory on their way to the device.
+    return block == nullptr ? nullptr : new (block) quorvex_client();
 }
 
 void quorvex_free_client(quorvex_client* client) { host_free(client); }
@@ -53,9 +54,26 @@ uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length) {
     return client->control_report + QUORVEX_CONTROL_HEADER_SIZE;
 }
 
-int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late) {
+void quorvex_clear_frame(quorvex_client* client) {
+    std::memset(client->control_report, 0, sizeof(client->control_report));
+}
+
+namespace {
+
+void bump(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
+
+void tell(quorvex_client* client, const char* op, const uint8_t* bytes, DWORD length, DWORD error, bool late) {
+    if (client->on_transfer == nullptr) return;
+    const quorvex_transfer transfer = {op, bytes, length, error, late};
+    client->on_transfer(client->listener, &transfer);
+}
+
+// A failed transfer: its line with the error the call left, read before
+// anything else could change it; and, after the watchdog's cancel, the line
+// that stops the run. Returns 0, the failure.
+int failed(quorvex_client* client, const char* op, DWORD error, bool late, bool quiet) {
     client->last_error = error;
-    if (!client->quiet_refusals || late) printf("failed %s %d\n", op, static_cast<int>(error));
+    if (!quiet || late) printf("failed %s %d\n", op, static_cast<int>(error));
     if (late) {
         client->stalled = op;
         printf("Stopped: the driver did not complete %s within %u ms\n", op,
@@ -64,26 +82,56 @@ int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error,
     return 0;
 }
 
-static int refused(quorvex_client* client, const char* op, DWORD error, bool late) {
-    ++client->reports_refused;
-    return quorvex_transfer_failed(client, op, error, late);
+int send(quorvex_client* client, bool by_set, bool quiet) {
+    const char* op = by_set ? "HidD_SetOutputReport" : "WriteFile";
+    bump(client->reports_sent);
+    quorvex_transfer_begin(client, op, true);
+    BOOL ok = FALSE;
+    if (by_set) {
+        ok = HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE) ? TRUE : FALSE;
+    } else {
+        DWORD written = 0;
+        ok = WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr);
+    }
+    const DWORD error = ok ? 0 : GetLastError();
+    const bool late = quorvex_transfer_end(client);
+    tell(client, op, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, error, late);
+    if (ok) return 1;
+    bump(client->reports_refused);
+    return failed(client, op, error, late, quiet);
 }
 
-int quorvex_write_control_report(quorvex_client* client) {
-    DWORD written = 0;
-    ++client->reports_sent;
-    quorvex_transfer_begin(client, "WriteFile", true);
-    const BOOL ok = WriteFile(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE, &written, nullptr);
-    const DWORD error = ok ? 0 : GetLastError();
-    const bool late = quorvex_transfer_late(client);
-    return ok ? 1 : refused(client, "WriteFile", error, late);
+}  // namespace
+
+int quorvex_write_control_report(quorvex_client* client) { return send(client, false, false); }
+
+int quorvex_set_control_report(quorvex_client* client) { return send(client, true, false); }
+
+int quorvex_send_frame(quorvex_client* client, const uint8_t frame[QUORVEX_CONTROL_REPORT_SIZE], unsigned flags) {
+    std::memcpy(client->control_report, frame, sizeof(client->control_report));
+    return send(client, (flags & QUORVEX_SEND_SET) != 0, (flags & QUORVEX_SEND_QUIET) != 0);
 }
 
-int quorvex_set_control_report(quorvex_client* client) {
-    ++client->reports_sent;
-    quorvex_transfer_begin(client, "HidD_SetOutputReport", true);
-    const BOOLEAN ok = HidD_SetOutputReport(client->control, client->control_report, QUORVEX_CONTROL_REPORT_SIZE);
+int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD* bytes_read) {
+    DWORD got = 0;
+    quorvex_transfer_begin(client, "ReadFile", false);
+    const BOOL ok = ReadFile(client->message, message->bytes, QUORVEX_MESSAGE_REPORT_SIZE, &got, nullptr);
     const DWORD error = ok ? 0 : GetLastError();
-    const bool late = quorvex_transfer_late(client);
-    return ok ? 1 : refused(client, "HidD_SetOutputReport", error, late);
+    const bool late = quorvex_transfer_end(client);
+    tell(client, "ReadFile", ok ? message->bytes : nullptr, ok ? got : 0, error, late);
+    if (!ok) return failed(client, "ReadFile", error, late, false);
+    if (bytes_read != nullptr) *bytes_read = got;
+    bump(client->messages_read);
+    return 1;
+}
+
+int quorvex_flush_answers(quorvex_client* client) {
+    // Not bounded: the class driver empties its own queue without the device.
+    const BOOLEAN ok = HidD_FlushQueue(client->message);
+    const DWORD error = ok ? 0 : GetLastError();
+    tell(client, "HidD_FlushQueue", nullptr, 0, error, false);
+    if (ok) return 1;
+    client->last_error = error;
+    printf("failed HidD_FlushQueue %d\n", static_cast<int>(error));
+    return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "client/run_end.h"
+
 namespace {
 
 // How long a driver may take to give up a cancelled transfer before the run
@@ -23,15 +25,28 @@ int64_t ms_between(const quorvex_deadline* deadline, int64_t from, int64_t to) {
     return (to - from) * 1000 / deadline->ticks_per_second;
 }
 
+// The calling thread's record, under the lock; null for a thread not bounded.
+quorvex_bound* bound_here(quorvex_deadline* deadline) {
+    const DWORD me = GetCurrentThreadId();
+    for (int i = 0; i < deadline->thread_count; ++i)
+        if (deadline->threads[i].thread_id == me) return &deadline->threads[i];
+    return nullptr;
+}
+
 // The driver keeps the transfer even after its cancel: this thread ends the
 // run, since the caller is held in the call for as long as the driver likes.
-[[noreturn]] void abandon(quorvex_deadline* deadline) {
+[[noreturn]] void abandon(quorvex_deadline* deadline, quorvex_bound* bound) {
+    const char* op = bound->in_flight;
+    const bool send = bound->send;
+    ReleaseSRWLockExclusive(&deadline->lock);
+    // A closing console's handler may have the summary already.
+    if (!quorvex_end_claim()) quorvex_end_yield();
     quorvex_client* client = deadline->client;
-    printf("Stopped: the driver did not complete %s within %u ms, nor give it up when cancelled\n",
-           deadline->in_flight, static_cast<unsigned>(deadline->timeout_ms));
-    client->stalled = deadline->in_flight;
-    if (deadline->send) ++client->reports_refused;
-    ExitProcess(static_cast<UINT>(deadline->last_words(client)));
+    printf("Stopped: the driver did not complete %s within %u ms, nor give it up when cancelled\n", op,
+           static_cast<unsigned>(deadline->timeout_ms));
+    client->stalled = op;
+    if (send) client->reports_refused.fetch_add(1);
+    ExitProcess(static_cast<UINT>(quorvex_end_summary(client)));
 }
 
 DWORD WINAPI watch(LPVOID argument) {
@@ -41,14 +56,20 @@ DWORD WINAPI watch(LPVOID argument) {
     while (WaitForSingleObject(deadline->stop, interval) == WAIT_TIMEOUT) {
         AcquireSRWLockExclusive(&deadline->lock);
         const int64_t now = ticks();
-        const bool busy = deadline->in_flight != nullptr;
-        if (busy && !deadline->cancelled && ms_between(deadline, deadline->started, now) >= deadline->timeout_ms) {
-            // Under the lock, so that the cancel cannot reach the caller's next transfer.
-            deadline->cancelled = true;
-            deadline->cancelled_at = now;
-            CancelSynchronousIo(deadline->caller);
-        } else if (busy && deadline->cancelled && ms_between(deadline, deadline->cancelled_at, now) >= kGraceMs) {
-            abandon(deadline);
+        for (int i = 0; i < deadline->thread_count; ++i) {
+            quorvex_bound* bound = &deadline->threads[i];
+            if (bound->in_flight == nullptr) continue;
+            if (!bound->cancelled && ms_between(deadline, bound->started, now) >= deadline->timeout_ms) {
+                // Under the lock, so that the cancel cannot reach the caller's
+                // next transfer. A thread not yet inside its call has nothing
+                // to cancel (ERROR_NOT_FOUND): tried again at the next tick.
+                if (CancelSynchronousIo(bound->caller)) {
+                    bound->cancelled = true;
+                    bound->cancelled_at = now;
+                }
+            } else if (bound->cancelled && ms_between(deadline, bound->cancelled_at, now) >= kGraceMs) {
+                abandon(deadline, bound);
+            }
         }
         ReleaseSRWLockExclusive(&deadline->lock);
     }
@@ -63,36 +84,59 @@ bool could_not_start(const char* call) {
 
 }  // namespace
 
-bool quorvex_deadline_start(quorvex_deadline* deadline, quorvex_client* client, DWORD timeout_ms,
-                            int (*last_words)(quorvex_client* client)) {
+bool quorvex_deadline_start(quorvex_deadline* deadline, quorvex_client* client, DWORD timeout_ms) {
     deadline->client = client;
     deadline->timeout_ms = timeout_ms;
-    deadline->last_words = last_words;
-    deadline->in_flight = nullptr;
-    deadline->cancelled = false;
+    deadline->thread_count = 0;
     InitializeSRWLock(&deadline->lock);
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     deadline->ticks_per_second = frequency.QuadPart;
 
-    // CancelSynchronousIo needs a real handle with THREAD_TERMINATE, not the pseudo-handle.
-    deadline->caller = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
-    if (deadline->caller == nullptr) return could_not_start("OpenThread");
+    if (!quorvex_deadline_bind(deadline)) return false;
     deadline->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (deadline->stop == nullptr) {
         could_not_start("CreateEventA");
-        CloseHandle(deadline->caller);
+        CloseHandle(deadline->threads[0].caller);
         return false;
     }
     deadline->watchdog = CreateThread(nullptr, 0, watch, deadline, 0, nullptr);
     if (deadline->watchdog == nullptr) {
         could_not_start("CreateThread");
         CloseHandle(deadline->stop);
-        CloseHandle(deadline->caller);
+        CloseHandle(deadline->threads[0].caller);
         return false;
     }
     client->deadline = deadline;
     return true;
+}
+
+bool quorvex_deadline_bind(quorvex_deadline* deadline) {
+    quorvex_bound bound = {};
+    bound.thread_id = GetCurrentThreadId();
+    // CancelSynchronousIo needs a real handle with THREAD_TERMINATE, not the pseudo-handle.
+    bound.caller = OpenThread(THREAD_TERMINATE, FALSE, bound.thread_id);
+    if (bound.caller == nullptr) return could_not_start("OpenThread");
+    AcquireSRWLockExclusive(&deadline->lock);
+    const bool room = deadline->thread_count < QUORVEX_BOUND_THREADS;
+    if (room) deadline->threads[deadline->thread_count++] = bound;
+    ReleaseSRWLockExclusive(&deadline->lock);
+    if (room) return true;
+    CloseHandle(bound.caller);
+    printf("Error: no more than %d threads have a transfer deadline\n", QUORVEX_BOUND_THREADS);
+    return false;
+}
+
+void quorvex_deadline_unbind(quorvex_deadline* deadline) {
+    AcquireSRWLockExclusive(&deadline->lock);
+    quorvex_bound* bound = bound_here(deadline);
+    HANDLE caller = nullptr;
+    if (bound != nullptr) {
+        caller = bound->caller;
+        *bound = deadline->threads[--deadline->thread_count];
+    }
+    ReleaseSRWLockExclusive(&deadline->lock);
+    if (caller != nullptr) CloseHandle(caller);
 }
 
 void quorvex_deadline_stop(quorvex_deadline* deadline) {
@@ -100,24 +144,28 @@ void quorvex_deadline_stop(quorvex_deadline* deadline) {
     WaitForSingleObject(deadline->watchdog, INFINITE);
     CloseHandle(deadline->watchdog);
     CloseHandle(deadline->stop);
-    CloseHandle(deadline->caller);
+    for (int i = 0; i < deadline->thread_count; ++i) CloseHandle(deadline->threads[i].caller);
+    deadline->thread_count = 0;
     deadline->client->deadline = nullptr;
 }
 
 void quorvex_deadline_arm(quorvex_deadline* deadline, const char* op, bool send) {
     const int64_t now = ticks();
     AcquireSRWLockExclusive(&deadline->lock);
-    deadline->in_flight = op;
-    deadline->send = send;
-    deadline->started = now;
-    deadline->cancelled = false;
+    if (quorvex_bound* bound = bound_here(deadline)) {
+        bound->in_flight = op;
+        bound->send = send;
+        bound->started = now;
+        bound->cancelled = false;
+    }
     ReleaseSRWLockExclusive(&deadline->lock);
 }
 
 bool quorvex_deadline_disarm(quorvex_deadline* deadline) {
     AcquireSRWLockExclusive(&deadline->lock);
-    deadline->in_flight = nullptr;
-    const bool cancelled = deadline->cancelled;
+    quorvex_bound* bound = bound_here(deadline);
+    const bool cancelled = bound != nullptr && bound->cancelled;
+    if (bound != nullptr) bound->in_flight = nullptr;
     ReleaseSRWLockExclusive(&deadline->lock);
     return cancelled;
 }

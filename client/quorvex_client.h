@@ -2,30 +2,50 @@
 // record, and the control frame every report is sent in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "client/quorvex_contract.h"
 #include "platform/platform.h"
 
 struct quorvex_deadline;
+struct quorvex_client;
+
+// What one transfer came to, for whoever listens (a trace, a record of what
+// was sent): every send, read and flush passes through here once, after the call.
+struct quorvex_transfer {
+    const char* op;          // WriteFile, HidD_SetOutputReport, ReadFile or HidD_FlushQueue
+    const uint8_t* bytes;    // the frame sent, or the report read; null for a flush or a failed read
+    DWORD length;
+    DWORD error;             // 0 when the call succeeded
+    bool late;               // the deadline's watchdog cancelled it
+};
+using quorvex_transfer_listener = void (*)(void* context, const quorvex_transfer* transfer);
+
+// An answer of the message collection: report ID, then the data.
+struct quorvex_message {
+    uint8_t bytes[QUORVEX_MESSAGE_REPORT_SIZE];
+};
 
 struct quorvex_client {
     HANDLE control;  // control collection (usage 0x0001), null when none
     HANDLE message;  // message collection (usage 0x0002), null when none
     uint8_t control_report[QUORVEX_CONTROL_REPORT_SIZE];
-    // What the run's sends and reads came to, so that /all can give a verdict.
-    uint64_t reports_sent;
-    uint64_t reports_refused;
-    uint64_t messages_read;
+    // What the run's sends and reads came to, so that a run can give a
+    // verdict. Atomic: a closing console's handler and the watchdog read them
+    // while the caller may still be counting.
+    std::atomic<uint64_t> reports_sent;
+    std::atomic<uint64_t> reports_refused;
+    std::atomic<uint64_t> messages_read;
     // Bounded runs only: the watchdog of their transfers (null for the
     // demonstrations, which wait as long as the driver takes), and the call
     // it stopped, after which the run plays nothing more.
     quorvex_deadline* deadline;
-    const char* stalled;
-    // The error of the last failed transfer; with quiet_refusals set (a fuzz
-    // run, which expects thousands) a refusal prints no line of its own.
+    std::atomic<const char*> stalled;
+    // The error of the last failed transfer.
     DWORD last_error;
-    bool quiet_refusals;
+    quorvex_transfer_listener on_transfer;  // null: nobody listens
+    void* listener;
 };
 
 // A new record with null handles and a cleared frame, or null when the heap
@@ -40,28 +60,33 @@ void quorvex_disconnect(quorvex_client* client);
 // Write the frame header for an inner report of the given length and return
 // where the inner report goes.
 uint8_t* quorvex_begin_frame(quorvex_client* client, uint8_t inner_length);
+// Zeroes the whole frame, so that the next report does not carry the tail of
+// the one before.
+void quorvex_clear_frame(quorvex_client* client);
 
 // Send the whole 65-byte frame: by file write, or by set-output-report.
 int quorvex_write_control_report(quorvex_client* client);
 int quorvex_set_control_report(quorvex_client* client);
 
-// Around every transfer of the two send operations and the message read.
-// Only a bounded run's client has a deadline; for the others these do nothing.
-void quorvex_deadline_arm(quorvex_deadline* deadline, const char* op, bool send);
-bool quorvex_deadline_disarm(quorvex_deadline* deadline);
-inline void quorvex_transfer_begin(quorvex_client* client, const char* op, bool send) {
-    if (client->deadline != nullptr) quorvex_deadline_arm(client->deadline, op, send);
-}
-// True when the watchdog cancelled the transfer that just returned.
-inline bool quorvex_transfer_late(quorvex_client* client) {
-    return client->deadline != nullptr && quorvex_deadline_disarm(client->deadline);
-}
-// A failed transfer: its line with the error the call left, read before
-// anything else could change it; and, after the watchdog's cancel, the line
-// that stops the run. Returns 0, the failure.
-int quorvex_transfer_failed(quorvex_client* client, const char* op, DWORD error, bool late);
+// How a frame goes out, and whether its refusal prints a line of its own (a
+// fuzz run expects thousands of refusals and counts them instead).
+enum quorvex_send_flags : unsigned {
+    QUORVEX_SEND_WRITE = 0,
+    QUORVEX_SEND_SET = 1,
+    QUORVEX_SEND_QUIET = 2,
+};
+// A whole frame of the caller's, copied into the record and sent.
+int quorvex_send_frame(quorvex_client* client, const uint8_t frame[QUORVEX_CONTROL_REPORT_SIZE], unsigned flags);
+
+// Reads the next buffered answer, waiting for one. On success *bytes_read
+// (when given) says how much of the record the device filled.
+int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD* bytes_read = nullptr);
+// Empties the message collection's queue of answers; 0, with its line, when
+// the driver refuses.
+int quorvex_flush_answers(quorvex_client* client);
+
 // Whether a deadline stopped the run.
-inline bool quorvex_stalled(const quorvex_client* client) { return client->stalled != nullptr; }
+inline bool quorvex_stalled(const quorvex_client* client) { return client->stalled.load() != nullptr; }
 // Whether the tester asked a long run to stop (Ctrl+C, Ctrl+Break); never
 // for the modes, which install no handler.
 bool quorvex_stop_requested();

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cstdio>
 
+#include "client/run_end.h"
+
 namespace {
 
 constexpr int kNone = -1;
 std::atomic<int> g_event{kNone};  // the control event that stopped the run
 std::atomic<quorvex_client*> g_client{nullptr};
-int (*g_last_words)(quorvex_client* client);
+std::atomic<bool> g_closing{false};
 
 BOOL WINAPI on_control(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
@@ -17,23 +19,29 @@ BOOL WINAPI on_control(DWORD event) {
         // through the next handler, as Ctrl+C always did.
         return g_event.compare_exchange_strong(none, static_cast<int>(event)) ? TRUE : FALSE;
     }
-    // The console is closing: Windows gives the handlers a few seconds, so
-    // the summary is printed at once and the driver not waited for.
-    quorvex_client* client = g_client.exchange(nullptr);
+    quorvex_client* client = g_client.load();
     if (event != CTRL_CLOSE_EVENT || client == nullptr) return FALSE;
-    g_event = static_cast<int>(event);
+    // The console is closing, and Windows ends the process when this returns
+    // or after a few seconds, whatever the run's thread is doing. If the run
+    // is printing its own summary, it is let finish; otherwise this thread
+    // prints it at once, without waiting for the driver.
+    g_closing = true;
+    if (!quorvex_end_claim()) {
+        while (!quorvex_end_done()) Sleep(10);
+        return TRUE;
+    }
     printf("Stopped: the console is closing\n");
-    g_last_words(client);
+    quorvex_end_summary(client);
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 }  // namespace
 
-bool quorvex_stop_requested() { return g_event.load() != kNone; }
+bool quorvex_stop_requested() { return g_event.load() != kNone || g_closing.load(); }
 
-bool quorvex_stop_install(quorvex_client* client, int (*last_words)(quorvex_client* client)) {
+bool quorvex_stop_install(quorvex_client* client) {
     g_event = kNone;
-    g_last_words = last_words;
+    g_closing = false;
     g_client = client;
     if (SetConsoleCtrlHandler(on_control, TRUE)) return true;
     g_client = nullptr;
@@ -47,9 +55,18 @@ void quorvex_stop_forget() {
     g_event = kNone;
 }
 
-bool quorvex_stop_say(const quorvex_client* client) {
-    const int event = g_event.load();
-    if (quorvex_stalled(client) || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return false;
-    printf("Stopped by %s\n", event == CTRL_BREAK_EVENT ? "Ctrl+Break" : "Ctrl+C");
+quorvex_stop_cause quorvex_stop_seen(const quorvex_client* client) {
+    if (quorvex_stalled(client)) return quorvex_stop_cause::deadline;
+    switch (g_event.load()) {
+        case CTRL_C_EVENT: return quorvex_stop_cause::ctrl_c;
+        case CTRL_BREAK_EVENT: return quorvex_stop_cause::ctrl_break;
+        default: break;
+    }
+    return g_closing.load() ? quorvex_stop_cause::console_closing : quorvex_stop_cause::none;
+}
+
+bool quorvex_stop_say(quorvex_stop_cause cause) {
+    if (cause != quorvex_stop_cause::ctrl_c && cause != quorvex_stop_cause::ctrl_break) return false;
+    printf("Stopped by %s\n", cause == quorvex_stop_cause::ctrl_break ? "Ctrl+Break" : "Ctrl+C");
     return true;
 }

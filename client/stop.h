@@ -9,12 +9,17 @@
 // Installs the console control handler for this run; false, with the call
 // named, when Windows refuses it. It is never removed: removing a handler
 // that may be running deadlocks under Wine, which runs handlers while it
-// holds its console lock. last_words prints the summary when the console is
-// closing, which leaves no time to wait for the driver.
-bool quorvex_stop_install(quorvex_client* client, int (*last_words)(quorvex_client* client));
+// holds its console lock. When the console is closing, the handler prints the
+// run's summary (through the hook of run_end.h) unless the run already has.
+bool quorvex_stop_install(quorvex_client* client);
 // The run is over: nothing to stop, and a closing console no longer has a
 // summary to print.
 void quorvex_stop_forget();
-// Before a summary: "Stopped by Ctrl+C" (or Ctrl+Break) when the tester
-// stopped the run and no deadline did; true when it printed.
-bool quorvex_stop_say(const quorvex_client* client);
+
+// What stopped the run, read once for a summary, which then goes by this
+// value alone: a Ctrl+C after it leaves the summary's status as it is.
+enum class quorvex_stop_cause { none, ctrl_c, ctrl_break, console_closing, deadline };
+quorvex_stop_cause quorvex_stop_seen(const quorvex_client* client);
+// "Stopped by Ctrl+C" (or Ctrl+Break) when the tester stopped the run and no
+// deadline did; true when it printed.
+bool quorvex_stop_say(quorvex_stop_cause cause);

@@ -10,18 +10,6 @@ int quorvex_write_message(quorvex_client* client, quorvex_message* message) {
     return quorvex_write_control_report(client);
 }
 
-int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD* bytes_read) {
-    DWORD got = 0;
-    quorvex_transfer_begin(client, "ReadFile", false);
-    const BOOL ok = ReadFile(client->message, message->bytes, QUORVEX_MESSAGE_REPORT_SIZE, &got, nullptr);
-    const DWORD error = ok ? 0 : GetLastError();
-    const bool late = quorvex_transfer_late(client);
-    if (!ok) return quorvex_transfer_failed(client, "ReadFile", error, late);
-    if (bytes_read != nullptr) *bytes_read = got;
-    ++client->messages_read;
-    return 1;
-}
-
 void demo_message(quorvex_client* client) {
     static const char kGreeting[] = "Hello quorvex";
     quorvex_message message = {};  // data bytes past the greeting go out as zeros
