@@ -265,6 +265,39 @@ bool frame_step(cursor& c, script_step& step) {
     return length > 0 || c.fail(c.at, "the frame's bytes as two hex digits each");
 }
 
+// The words that begin a step besides the report kinds' names; the error for
+// an unknown step lists both from here.
+enum class step_word { expect, flush, frame, sleep };
+constexpr struct {
+    const char* word;
+    step_word kind;
+} kStepWords[] = {
+    {"expect", step_word::expect},
+    {"flush", step_word::flush},
+    {"frame", step_word::frame},
+    {"sleep", step_word::sleep},
+};
+
+const step_word* step_word_named(const char* name, size_t length) {
+    for (const auto& entry : kStepWords)
+        if (std::strlen(entry.word) == length && std::strncmp(entry.word, name, length) == 0) return &entry.kind;
+    return nullptr;
+}
+
+// "a step: multitouch, mouse, ..., frame or sleep"
+void fail_unknown_step(cursor& c, const char* where) {
+    char words[sizeof(script_error::expected)] = "a step:";
+    size_t kinds = 0;
+    const layout_kind* kind = layout_kinds(&kinds);
+    const size_t all = kinds + sizeof(kStepWords) / sizeof(kStepWords[0]);
+    for (size_t i = 0; i < all; ++i) {
+        const char* word = i < kinds ? kind[i].name : kStepWords[i - kinds].word;
+        const size_t used = std::strlen(words);
+        snprintf(words + used, sizeof(words) - used, "%s %s", i == 0 ? "" : i + 1 == all ? " or" : ",", word);
+    }
+    c.fail(where, "%s", words);
+}
+
 // The step on one line, if any: true when it holds one, which *step gets.
 bool read_step(cursor& c, script_step* step) {
     c.skip_blanks();
@@ -273,10 +306,10 @@ bool read_step(cursor& c, script_step* step) {
     const char* first = c.at;
     const char* name = nullptr;
     const size_t length = c.word(&name);
-    auto is = [&](const char* word) { return std::strlen(word) == length && std::strncmp(word, name, length) == 0; };
     const bool ended = length > 0 && (c.at_end() || blank(*c.at));
     c.skip_blanks();
     const layout_kind* kind = ended ? layout_kind_named(name, length) : nullptr;
+    const step_word* word = ended && kind == nullptr ? step_word_named(name, length) : nullptr;
 
     step->kind = step_kind::write;
     if (kind != nullptr && kind->field_count > 0 && kind->fields[0].style == field_style::text) {
@@ -287,7 +320,7 @@ bool read_step(cursor& c, script_step* step) {
     } else if (kind != nullptr) {
         if (kind->set_output) step->kind = step_kind::set;
         kind_step(c, *kind, step->bytes);
-    } else if (ended && is("expect")) {
+    } else if (word != nullptr && *word == step_word::expect) {
         step->kind = step_kind::expect;
         const bool any = c.end - c.at >= 3 && std::strncmp(c.at, "any", 3) == 0 &&
                          (c.at + 3 == c.end || blank(c.at[3]) || c.at[3] == '#');
@@ -297,16 +330,15 @@ bool read_step(cursor& c, script_step* step) {
         } else {
             data(c, step->bytes);
         }
-    } else if (ended && is("flush")) {
+    } else if (word != nullptr && *word == step_word::flush) {
         step->kind = step_kind::flush;
-    } else if (ended && is("frame")) {
+    } else if (word != nullptr && *word == step_word::frame) {
         frame_step(c, *step);
-    } else if (ended && is("sleep")) {
+    } else if (word != nullptr && *word == step_word::sleep) {
         step->kind = step_kind::sleep;
         number(c, kSleepMax, &step->sleep_ms);
     } else {
-        c.fail(first, "a step: multitouch, mouse, digitizer, joystick, keyboard, message, expect, flush, frame or "
-                      "sleep");
+        fail_unknown_step(c, first);
     }
     const char* last = c.at;
     c.skip_blanks();
