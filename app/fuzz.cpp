@@ -135,9 +135,18 @@ bool prepare(long_run* run, int* status) {
     snprintf(name, sizeof(name), "quorvex-fuzz-%u.txt", static_cast<unsigned>(g_fuzz.seed));
     const char* out = settings.out != nullptr ? settings.out : name;
     const DWORD length = GetFullPathNameA(out, sizeof(g_fuzz.path), g_fuzz.path, nullptr);
-    if (length == 0 || length >= sizeof(g_fuzz.path)) {
+    if (length == 0) {
         printf("Error: the fuzz journal %s: GetFullPathNameA failed: %d\n", out, static_cast<int>(GetLastError()));
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
+        return false;
+    }
+    // Too long a path is no failure of the call: it gives the size it needs
+    // and leaves the last error as it was.
+    if (length >= sizeof(g_fuzz.path)) {
+        printf("Error: the fuzz journal %s: its full path is %u characters long, more than the %d a path may have; "
+               "give /out: a shorter one\n",
+               out, static_cast<unsigned>(length - 1), static_cast<int>(sizeof(g_fuzz.path) - 1));
+        *status = EXIT_NO_RESOURCES;
         return false;
     }
     char head[96], tail[MAX_PATH + 16];
@@ -151,7 +160,7 @@ bool prepare(long_run* run, int* status) {
     if (g_fuzz.journal == INVALID_HANDLE_VALUE) {
         printf("Error: the fuzz journal %s: CreateFileA failed: %d; nothing was sent\n", g_fuzz.path,
                static_cast<int>(GetLastError()));
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
         return false;
     }
     run->own = &g_fuzz;
@@ -199,12 +208,16 @@ void progress(const long_run*, int64_t) {
            static_cast<unsigned long long>(g_fuzz.checks));
 }
 
-void totals(const long_run* run, quorvex_stop_cause stop) {
-    // A send past its deadline is a driver that stopped answering too.
-    if (stop == quorvex_stop_cause::deadline || quorvex_stalled(run->client)) g_fuzz.stopped_answering = true;
+// A send past its deadline is a driver that stopped answering too.
+bool stopped_answering_seen(quorvex_stop_cause stop) {
+    return g_fuzz.stopped_answering || stop == quorvex_stop_cause::deadline;
+}
+
+void totals(const long_run*, quorvex_stop_cause stop) {
+    const bool stopped_answering = stopped_answering_seen(stop);
     const auto sent = static_cast<unsigned long long>(g_fuzz.sent);
     const auto refused = static_cast<unsigned long long>(g_fuzz.refused);
-    if (g_fuzz.stopped_answering)
+    if (stopped_answering)
         printf("Fuzz: the driver stopped answering after frame %llu (seed %u)\nThe frames sent since it last answered "
                "are in %s; testquorvex /play:%s sends them again\n",
                sent, static_cast<unsigned>(g_fuzz.seed), g_fuzz.path, g_fuzz.path);
@@ -216,15 +229,17 @@ void totals(const long_run* run, quorvex_stop_cause stop) {
                static_cast<unsigned long long>(g_fuzz.codes[i].count));
     if (g_fuzz.other_codes != 0) printf(", others: %llu", static_cast<unsigned long long>(g_fuzz.other_codes));
     if (known != 0) printf(")");
-    if (g_fuzz.stopped_answering)
+    if (stopped_answering)
         printf("; the driver answered %llu of %llu checks\n", static_cast<unsigned long long>(g_fuzz.answered),
                static_cast<unsigned long long>(g_fuzz.checks));
     else
         printf("; the driver answered all %llu checks\n", static_cast<unsigned long long>(g_fuzz.checks));
 }
 
+// Decides the status, and with it whether the journal is evidence to keep.
 int verdict(const long_run*, quorvex_stop_cause stop) {
-    if (g_fuzz.journal_failed) return EXIT_NO_MEMORY;
+    if (stopped_answering_seen(stop)) g_fuzz.stopped_answering = true;
+    if (g_fuzz.journal_failed) return EXIT_NO_RESOURCES;
     if (g_fuzz.stopped_answering) return EXIT_STALLED;
     return long_run_stop_status(stop);
 }

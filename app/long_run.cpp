@@ -50,17 +50,17 @@ int play(long_run* run) {
 // however the run is stopped. One that could not be stopped so does not start.
 int connect_and_play(long_run* run) {
     quorvex_client* client = quorvex_new_client();
-    if (client == nullptr) return EXIT_NO_MEMORY;
+    if (client == nullptr) return EXIT_NO_RESOURCES;
     run->client = client;
     quorvex_deadline deadline;
     if (!quorvex_deadline_start(&deadline, client, run->settings->timeout_ms)) {
         quorvex_free_client(client);
-        return EXIT_NO_MEMORY;
+        return EXIT_NO_RESOURCES;
     }
     if (!quorvex_stop_install(client)) {
         quorvex_deadline_stop(&deadline);
         quorvex_free_client(client);
-        return EXIT_NO_MEMORY;
+        return EXIT_NO_RESOURCES;
     }
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {

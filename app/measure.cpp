@@ -65,7 +65,7 @@ bool ping_begin(long_run* run, int* status) {
     m->round_trips_us = static_cast<uint32_t*>(host_malloc(static_cast<size_t>(m->count) * sizeof(uint32_t)));
     if (m->round_trips_us == nullptr) {
         printf("Error: no room for %u round-trip times\n", static_cast<unsigned>(m->count));
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
         return false;
     }
     m->per_second = ticks_per_second();

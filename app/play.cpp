@@ -47,7 +47,7 @@ quorvex_script* compile(const char* name, char* text, size_t size, int* status) 
     auto* script = static_cast<quorvex_script*>(host_malloc(sizeof(quorvex_script)));
     if (script == nullptr) {
         host_free(text);
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
         printf("Error: no room for the script %s\n", name);
         return nullptr;
     }
@@ -70,7 +70,7 @@ quorvex_script* compile(const char* name, char* text, size_t size, int* status) 
     if (script->count > 0) {
         script->steps = static_cast<script_step*>(host_malloc(script->count * sizeof(script_step)));
         if (script->steps == nullptr) {
-            *status = EXIT_NO_MEMORY;
+            *status = EXIT_NO_RESOURCES;
             printf("Error: no room for the %llu steps of %s\n", static_cast<unsigned long long>(script->count), name);
             release(script);
             return nullptr;
@@ -98,7 +98,7 @@ bool read_whole(const char* name, char** text, size_t* size, int* status) {
     auto* block = static_cast<char*>(host_malloc(SCRIPT_MAX_BYTES + 1));
     if (block == nullptr) {
         if (!standard_input) CloseHandle(file);
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
         printf("Error: no room for the script %s\n", name);
         return false;
     }
@@ -283,7 +283,7 @@ quorvex_script* load_script_text(const char* name, const char* step, int* status
     *status = EXIT_USAGE;
     auto* text = static_cast<char*>(host_malloc(size + 1));
     if (text == nullptr) {
-        *status = EXIT_NO_MEMORY;
+        *status = EXIT_NO_RESOURCES;
         printf("Error: no room for the step\n");
         return nullptr;
     }

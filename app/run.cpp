@@ -65,7 +65,7 @@ int all_verdict(const long_run* run, quorvex_stop_cause stop) {
 // handler: connect, play, disconnect.
 int demonstrate(uint8_t mode) {
     quorvex_client* client = quorvex_new_client();
-    if (client == nullptr) return EXIT_NO_MEMORY;
+    if (client == nullptr) return EXIT_NO_RESOURCES;
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {
         printf("...sending request(s) to our device\n");

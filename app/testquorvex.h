@@ -9,7 +9,7 @@
 enum exit_status {
     EXIT_DEMONSTRATED = 0,
     EXIT_USAGE = 1,
-    EXIT_NO_MEMORY = 2,
+    EXIT_NO_RESOURCES = 2,  // what the run needs could not be had: memory, the journal, the watchdog, the handler
     EXIT_NO_DEVICE = 3,
     EXIT_REFUSED = 4,  // /all: the device refused a report, or the message was not read back
     EXIT_STALLED = 5,  // a bounded run: the driver did not complete a transfer in time
