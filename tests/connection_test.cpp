@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
+#include "client/deadline.h"
 #include "client/quorvex_client.h"
 #include "tests/support.h"
 
@@ -97,4 +99,96 @@ TEST(Connection, EverySendIsTheWhole65ByteFrameWhateverTheInnerLength) {
 
     quorvex_disconnect(client);
     quorvex_free_client(client);
+}
+
+namespace {
+
+struct seen_transfer {
+    std::string op;
+    DWORD error;
+    DWORD length;
+    int first_byte;  // -1: no bytes
+    bool late;
+    bool operator==(const seen_transfer& other) const {
+        return op == other.op && error == other.error && length == other.length && first_byte == other.first_byte &&
+               late == other.late;
+    }
+};
+
+void PrintTo(const seen_transfer& t, std::ostream* os) {
+    *os << t.op << " error " << t.error << " length " << t.length << " first " << t.first_byte << (t.late ? " late" : "");
+}
+
+void record_transfer(void* context, const quorvex_transfer* transfer) {
+    static_cast<std::vector<seen_transfer>*>(context)->push_back(
+        {transfer->op, transfer->error, transfer->length, transfer->bytes != nullptr ? transfer->bytes[0] : -1,
+         transfer->late});
+}
+
+}  // namespace
+
+// One listener sees every transfer the client makes, after the call and with
+// its result: both sends, refused or not, the read, and the flush.
+TEST(Connection, OneListenerSeesEverySendReadAndFlushWithItsResult) {
+    quorvex_client* client = connected_client("fail=HidD_SetOutputReport@1,fail=HidD_FlushQueue@2");
+    std::vector<seen_transfer> seen;
+    client->on_transfer = record_transfer;
+    client->listener = &seen;
+
+    uint8_t frame[QUORVEX_CONTROL_REPORT_SIZE] = {QUORVEX_CONTROL_REPORT_ID, 33, QUORVEX_REPORT_MESSAGE, 'x'};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(quorvex_send_frame(client, frame, QUORVEX_SEND_SET), 0);
+    EXPECT_EQ(quorvex_send_frame(client, frame, QUORVEX_SEND_WRITE | QUORVEX_SEND_QUIET), 1);
+    quorvex_message answer = {};
+    EXPECT_EQ(quorvex_read_message(client, &answer), 1);
+    EXPECT_EQ(quorvex_flush_answers(client), 1);
+    EXPECT_EQ(quorvex_flush_answers(client), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed HidD_SetOutputReport 31\nfailed HidD_FlushQueue 31\n");
+
+    const std::vector<seen_transfer> wanted = {
+        {"HidD_SetOutputReport", ERROR_GEN_FAILURE, 65, 0x40, false},
+        {"WriteFile", 0, 65, 0x40, false},
+        {"ReadFile", 0, 33, QUORVEX_REPORT_MESSAGE, false},
+        {"HidD_FlushQueue", 0, 0, -1, false},
+        {"HidD_FlushQueue", ERROR_GEN_FAILURE, 0, -1, false},
+    };
+    EXPECT_EQ(seen, wanted);
+    EXPECT_EQ(client->reports_sent, 2u);
+    EXPECT_EQ(client->reports_refused, 1u);
+    EXPECT_EQ(client->messages_read, 1u);
+    quorvex_disconnect(client);
+    quorvex_free_client(client);
+}
+
+// A thread of its own is bounded as the run's thread is: the watchdog
+// cancels its read past the deadline and the run stops, while the run's
+// thread goes on unbounded by that.
+TEST(Connection, AReaderThreadOfItsOwnHasItsReadsBoundedToo) {
+    quorvex_client* client = connected_client("clock=virtual,stall=ReadFile@1");
+    quorvex_deadline deadline;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(quorvex_deadline_start(&deadline, client, 250));
+    std::vector<seen_transfer> seen;
+    client->on_transfer = record_transfer;
+    client->listener = &seen;
+    int read = -1;
+    bool bound = false;
+    std::thread reader([&] {
+        bound = quorvex_deadline_bind(&deadline);
+        quorvex_message answer = {};
+        read = quorvex_read_message(client, &answer);
+        quorvex_deadline_unbind(&deadline);
+    });
+    reader.join();
+    quorvex_deadline_stop(&deadline);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 250 ms\n");
+    EXPECT_TRUE(bound);
+    EXPECT_EQ(read, 0);
+    EXPECT_TRUE(quorvex_stalled(client));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].late);
+    quorvex_disconnect(client);
+    quorvex_free_client(client);
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
 }
