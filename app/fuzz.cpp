@@ -15,6 +15,12 @@ namespace {
 constexpr uint64_t kBatch = 64;
 constexpr int kCodesKept = 16;
 constexpr char kCheck[] = "fuzz check";
+// A device that does not echo: how long the queue must have had time to
+// take late answers before it is emptied for a check.
+constexpr DWORD kQuietMs = 100;
+// An echoing device: how many other answers a check reads past before it
+// gives up on its own, which no queue of this many can hide.
+constexpr int kOtherAnswersMax = static_cast<int>(kBatch) + static_cast<int>(QUORVEX_MESSAGE_INPUT_BUFFERS);
 
 struct refusals_by_code {
     DWORD code;
@@ -33,6 +39,9 @@ struct fuzz_run {
     std::atomic<uint64_t> checks;
     std::atomic<uint64_t> answered;
     std::atomic<bool> stopped_answering;
+    bool probed;
+    bool echoes;          // the device answers a message with the message itself
+    bool never_answered;  // not even before the first frame
     bool journal_failed;
     HANDLE journal;
     char path[MAX_PATH + 1];
@@ -94,18 +103,43 @@ bool write_journal(uint64_t first, uint64_t frames) {
     return true;
 }
 
-// Whether the driver still answers: its queue emptied of what fuzzed
-// messages left there, one message, and any answer within the deadline.
-bool driver_answers(quorvex_client* client) {
-    ++g_fuzz.checks;
-    quorvex_flush_answers(client);
+quorvex_message check_message(quorvex_client* client) {
     quorvex_message message = {};
+    message.bytes[0] = QUORVEX_REPORT_MESSAGE;
     std::memcpy(message.bytes + 1, kCheck, sizeof(kCheck) - 1);
     // The message, not the tail of the last fuzzed frame after it.
     quorvex_clear_frame(client);
-    const bool answered = quorvex_write_message(client, &message) && quorvex_read_message(client, &message);
-    if (answered) ++g_fuzz.answered;
-    return answered;
+    return message;
+}
+
+// Before the first frame, any answer can only be the probe's own: whether
+// the device echoes decides how every later check tells a stale answer.
+bool probe(quorvex_client* client) {
+    quorvex_message message = check_message(client), answer = {};
+    if (!quorvex_write_message(client, &message) || !quorvex_read_message(client, &answer)) return false;
+    g_fuzz.echoes = std::memcmp(answer.bytes, message.bytes, sizeof(answer.bytes)) == 0;
+    return true;
+}
+
+// Whether the driver still answers: its queue emptied of what fuzzed
+// messages left there, one message, and its answer within the deadline. An
+// answer to a fuzzed message that comes after the flush would pass for the
+// check's own: an echoing device must give the check's own; for one that does
+// not echo, late answers are given time to land before the flush.
+bool driver_answers(quorvex_client* client) {
+    ++g_fuzz.checks;
+    if (!g_fuzz.echoes) Sleep(kQuietMs);
+    quorvex_flush_answers(client);
+    quorvex_message message = check_message(client);
+    if (!quorvex_write_message(client, &message)) return false;
+    for (int read = 0; read <= kOtherAnswersMax; ++read) {
+        quorvex_message answer = {};
+        if (!quorvex_read_message(client, &answer)) return false;
+        if (g_fuzz.echoes && std::memcmp(answer.bytes, message.bytes, sizeof(answer.bytes)) != 0) continue;
+        ++g_fuzz.answered;
+        return true;
+    }
+    return false;
 }
 
 // The seed, the journal's full path and the start line; the journal is
@@ -122,6 +156,9 @@ bool prepare(long_run* run, int* status) {
     g_fuzz.checks = 0;
     g_fuzz.answered = 0;
     g_fuzz.stopped_answering = false;
+    g_fuzz.probed = false;
+    g_fuzz.echoes = false;
+    g_fuzz.never_answered = false;
     g_fuzz.journal_failed = false;
     g_fuzz.journal = INVALID_HANDLE_VALUE;
     if (settings.seed_given) {
@@ -170,6 +207,14 @@ bool prepare(long_run* run, int* status) {
 // One batch: on disk, then sent frame by frame, then the check.
 bool step(long_run* run) {
     quorvex_client* client = run->client;
+    if (!g_fuzz.probed) {
+        g_fuzz.probed = true;
+        if (!probe(client)) {
+            g_fuzz.never_answered = true;
+            return false;
+        }
+        return true;
+    }
     const uint64_t first = g_fuzz.first;
     if (first >= g_fuzz.count) return false;
     const uint64_t frames = g_fuzz.count - first < kBatch ? g_fuzz.count - first : kBatch;
@@ -214,6 +259,11 @@ bool stopped_answering_seen(quorvex_stop_cause stop) {
 }
 
 void totals(const long_run*, quorvex_stop_cause stop) {
+    if (g_fuzz.never_answered) {
+        printf("Fuzz: the driver did not answer a message before the first frame (seed %u); nothing was fuzzed\n",
+               static_cast<unsigned>(g_fuzz.seed));
+        return;
+    }
     const bool stopped_answering = stopped_answering_seen(stop);
     const auto sent = static_cast<unsigned long long>(g_fuzz.sent);
     const auto refused = static_cast<unsigned long long>(g_fuzz.refused);
@@ -238,6 +288,8 @@ void totals(const long_run*, quorvex_stop_cause stop) {
 
 // Decides the status, and with it whether the journal is evidence to keep.
 int verdict(const long_run*, quorvex_stop_cause stop) {
+    // Nothing of the journal was sent: no evidence to keep.
+    if (g_fuzz.never_answered) return EXIT_STALLED;
     if (stopped_answering_seen(stop)) g_fuzz.stopped_answering = true;
     if (g_fuzz.journal_failed) return EXIT_NO_RESOURCES;
     if (g_fuzz.stopped_answering) return EXIT_STALLED;

@@ -174,7 +174,8 @@ std::vector<expected_frame> expected_fuzz_frames(uint32_t seed, uint64_t count) 
         message.resize(33, 0);
         return message;
     }());
-    std::vector<expected_frame> frames;
+    // The probe of whether the device echoes comes first.
+    std::vector<expected_frame> frames = {check};
     for (uint64_t i = 0; i < count; ++i) {
         std::vector<uint8_t> bytes(65);
         fuzz_frame(seed, i, bytes.data());
