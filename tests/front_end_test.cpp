@@ -90,7 +90,8 @@ TEST(WholeProgram, ExitStatusesAndTheDeviceTrace) {
 }
 
 TEST(WholeProgram, MalformedScenarioStopsBeforeTheClientStarts) {
-    for (const char* bad : {"bogus=1", "others=x", "fail=NoSuchCall", "fail=WriteFile@0", "device=maybe", "locked"}) {
+    for (const char* bad : {"bogus=1", "others=x", "fail=NoSuchCall", "fail=WriteFile@0", "device=maybe", "locked",
+                            "late-entry=CloseHandle@1", "late-entry=ReadFile", "ctrl-c-at=Nope@1", "ctrl-c-at=Sleep@0"}) {
         const run_result run = run_program(bad, {"/mouse"});
         EXPECT_EQ(run.status, 64) << bad;
         EXPECT_EQ(run.out, "") << bad;

@@ -6,6 +6,11 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
@@ -209,4 +214,176 @@ TEST(SimulatedSystem, AnUnpluggedDeviceFailsEveryTransferWithDeviceNotConnected)
     SetupDiDestroyDeviceInfoList(set);
     CloseHandle(c);
     CloseHandle(m);
+}
+
+namespace {
+
+HANDLE open_collection(DWORD index) {
+    return CreateFileA(path_at(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
+int64_t now_ms() {
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart / 10000;
+}
+
+struct reading {
+    HANDLE message;
+    DWORD thread;
+    uint8_t report[33];
+    DWORD count;
+    BOOL read;
+    DWORD error;
+};
+
+DWORD WINAPI read_one(LPVOID argument) {
+    auto* r = static_cast<reading*>(argument);
+    r->thread = GetCurrentThreadId();
+    r->read = ReadFile(r->message, r->report, sizeof(r->report), &r->count, nullptr);
+    r->error = GetLastError();
+    return 0;
+}
+
+// A watchdog's loop: each time its wait passes, it tries to cancel the
+// caller's synchronous I/O, and notes what Windows said.
+struct cancelling {
+    HANDLE stop;
+    HANDLE caller;
+    std::vector<std::pair<BOOL, DWORD>> tries;
+};
+
+DWORD WINAPI cancel_in_a_loop(LPVOID argument) {
+    auto* c = static_cast<cancelling*>(argument);
+    while (WaitForSingleObject(c->stop, 10) == WAIT_TIMEOUT) {
+        const BOOL cancelled = CancelSynchronousIo(c->caller);
+        c->tries.push_back({cancelled, cancelled ? 0 : GetLastError()});
+    }
+    return 0;
+}
+
+int g_ctrl_c_at = 0;  // which counted call the handler saw Ctrl+C at
+BOOL WINAPI note_ctrl_c(DWORD event) {
+    if (event == CTRL_C_EVENT) g_ctrl_c_at = sim_calls("file:WriteFile") * 100 + sim_calls("Sleep");
+    return TRUE;
+}
+
+}  // namespace
+
+// One thread reads the message collection while the other sends a message
+// through the control collection: the read, waiting, wakes on the answer; a
+// read that nothing answers ends when the other thread cancels it.
+TEST(SimulatedSystem, AReadWaitingOnOneThreadWakesWhenAnotherSendsTheMessage) {
+    configure("others=0,clock=virtual");
+    HANDLE control = open_collection(0);
+    HANDLE message = open_collection(1);
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    HIDP_CAPS caps = {};
+    ASSERT_TRUE(HidD_GetPreparsedData(message, &preparsed));
+    EXPECT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(caps.InputReportByteLength, 33);
+    HidD_FreePreparsedData(preparsed);
+
+    auto cancel = [](DWORD thread) {
+        HANDLE handle = OpenThread(THREAD_TERMINATE, FALSE, thread);
+        const BOOL cancelled = CancelSynchronousIo(handle);
+        CloseHandle(handle);
+        return cancelled;
+    };
+    reading r = {message, 0, {}, 0, FALSE, 0};
+    HANDLE reader = CreateThread(nullptr, 0, read_one, &r, 0, nullptr);
+    // The virtual clock moves only once the reader waits too: it is in its read.
+    Sleep(50);
+    EXPECT_EQ(WaitForSingleObject(reader, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the read did not wait";
+    uint8_t frame[65] = {0x40, 0x21, 0x10, 'h', 'i'};
+    DWORD count = 0;
+    EXPECT_TRUE(WriteFile(control, frame, sizeof(frame), &count, nullptr));
+    if (WaitForSingleObject(reader, 1000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the read did not wake on the answer";
+        cancel(r.thread);
+    }
+    WaitForSingleObject(reader, INFINITE);
+    CloseHandle(reader);
+    EXPECT_TRUE(r.read) << r.error;
+    EXPECT_EQ(r.count, 33u);
+    EXPECT_EQ(r.report[1], 'h');
+    EXPECT_EQ(r.report[2], 'i');
+    EXPECT_EQ(now_ms(), 50) << "the clock moved while a thread could go on";
+
+    // Nothing answers the second read; a cancel from this thread ends it with 995.
+    reading unanswered = {message, 0, {}, 0, FALSE, 0};
+    reader = CreateThread(nullptr, 0, read_one, &unanswered, 0, nullptr);
+    Sleep(10);
+    EXPECT_TRUE(cancel(unanswered.thread));
+    WaitForSingleObject(reader, INFINITE);
+    CloseHandle(reader);
+    EXPECT_FALSE(unanswered.read);
+    EXPECT_EQ(unanswered.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    CloseHandle(control);
+    CloseHandle(message);
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+}
+
+// A cancel that comes before the call: at its late entry the caller is not yet
+// in the call, the watchdog's wait passes, and its cancel finds nothing
+// (ERROR_NOT_FOUND); the call then goes on, here into a stall that the next
+// cancel ends. With no other thread alive, the late entry is only a call.
+TEST(SimulatedSystem, ACancelThatComesBeforeTheCallFindsNothingToCancel) {
+    configure("others=0,clock=virtual,late-entry=WriteFile@2,stall=WriteFile@2");
+    HANDLE control = open_collection(0);
+    cancelling c = {CreateEventA(nullptr, TRUE, FALSE, nullptr), OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()), {}};
+    HANDLE watchdog = CreateThread(nullptr, 0, cancel_in_a_loop, &c, 0, nullptr);
+    uint8_t frame[65] = {0x40, 0x07, 0x03};
+    DWORD count = 0;
+    EXPECT_TRUE(WriteFile(control, frame, sizeof(frame), &count, nullptr));
+    EXPECT_EQ(now_ms(), 0) << "the first write entered at once";
+    EXPECT_FALSE(WriteFile(control, frame, sizeof(frame), &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    SetEvent(c.stop);
+    WaitForSingleObject(watchdog, INFINITE);
+    const std::vector<std::pair<BOOL, DWORD>> tries = {{FALSE, static_cast<DWORD>(ERROR_NOT_FOUND)}, {TRUE, 0u}};
+    EXPECT_EQ(c.tries, tries);
+    EXPECT_EQ(now_ms(), 20);
+    CloseHandle(watchdog);
+    CloseHandle(c.stop);
+    CloseHandle(c.caller);
+
+    configure("others=0,clock=virtual,late-entry=WriteFile@1");
+    control = open_collection(0);
+    EXPECT_TRUE(WriteFile(control, frame, sizeof(frame), &count, nullptr));
+    CloseHandle(control);
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+}
+
+// Ctrl+C comes during the call the scenario names, host files' and pauses'
+// among them, and the handler sees it there.
+TEST(SimulatedSystem, CtrlCComesDuringTheNamedCallOfAnyCountedOperation) {
+    const std::string folder = "/tmp/quorvex-sim-test-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/written.bin";
+    const struct {
+        const char* scenario;
+        int seen_at;  // file writes * 100 + pauses, as the handler saw them
+    } cases[] = {
+        {"ctrl-c-at=file:WriteFile@2", 201},
+        {"ctrl-c-at=Sleep@2", 202},
+        {"ctrl-c-at=file:CreateFileA@1", 0},
+    };
+    for (const auto& c : cases) {
+        configure(c.scenario);
+        g_ctrl_c_at = -1;
+        ASSERT_TRUE(SetConsoleCtrlHandler(note_ctrl_c, TRUE));
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_TRUE(WriteFile(file, "ab", 2, &written, nullptr));
+            Sleep(1);
+        }
+        EXPECT_EQ(g_ctrl_c_at, c.seen_at) << c.scenario;
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+    }
+    rmdir(folder.c_str());
 }

@@ -3,10 +3,10 @@
 // client never sees this; it sees only the Windows names of winapi.h.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,12 +16,22 @@
 #include "platform/sim/sim.h"
 #include "platform/sim/winapi.h"
 
-enum class role { locked, busy, other, control, message };
+// What a collection is to the client.
+enum class collection_kind { control, message, other };
+
+// Who holds a collection besides the client.
+enum class holder {
+    nobody,
+    system_exclusive,  // the system, sharing nothing with transfers: a read/write open is denied (5)
+    system_shared,     // the system, through share modes that share nothing: a read/write open conflicts (32)
+    other_process,     // another process, as hold= lays out
+};
 
 // One HID interface on the bus: a collection of some device.
 struct bus_interface {
     std::string path;
-    role kind;
+    collection_kind kind;
+    holder held_by;
     uint16_t vendor;
     uint16_t product;
     uint16_t usage_page;
@@ -29,11 +39,13 @@ struct bus_interface {
     int device;  // which quorvex device a collection belongs to
     bool caps_fail;
     bool short_size_query;
+    uint16_t input_length = 0;   // bytes of its input reports, report ID included; 0: it has none
+    uint16_t output_length = 0;  // likewise for output reports
     bool present = true;  // false: its device was unplugged, and only its registration is left
     bool arrived = true;  // false: its device is still being installed, and the system knows nothing of it
 };
 
-using input_report = std::array<uint8_t, DEVICE_INPUT_LENGTH>;
+using input_report = std::vector<uint8_t>;
 
 struct open_file {
     size_t iface;
@@ -42,6 +54,13 @@ struct open_file {
     DWORD flags;
     ULONG input_buffers;
     std::deque<input_report> input;
+};
+
+// Whatever takes a collection's input reports as the device delivers them:
+// each open's buffer now, the system's own readers later.
+struct input_subscriber {
+    size_t iface;
+    std::function<void(const input_report&)> take;
 };
 
 // An open by another process, which the client's opens must share with.
@@ -59,6 +78,7 @@ struct system_state {
     sim_scenario scenario;
     std::vector<bus_interface> bus;
     std::map<uintptr_t, open_file> files;
+    std::map<uintptr_t, input_subscriber> subscribers;  // by the open (or other reader) that subscribed
     std::vector<other_open> others;
     std::map<uintptr_t, device_set> sets;
     std::map<uintptr_t, size_t> preparsed;  // -> interface
@@ -93,20 +113,8 @@ T fail_with(DWORD error, T result) {
     return result;
 }
 
-// ---- bookkeeping ------------------------------------------------------------
+// ---- bookkeeping (bus.cpp) -----------------------------------------------------
 void trace(const std::string& line);
-// Counts the call and, when the scenario makes this one fail, sets the error
-// that failure gives and says so.
-bool maybe_inject(const std::string& op);
-// Counts the call; true when the scenario makes this one fail.
-bool fault_injected(const std::string& op);
-// The interfaces of a device still being installed appear once their time has come.
-void arrive_when_due();
-// Holds a transfer the scenario stalls at this call, until it is cancelled;
-// ERROR_SUCCESS when this call is not one of them.
-DWORD stall_if_due(const char* op, const char* collection);
-// What the run still holds, at its end: "sim: exit: ..." on standard error.
-void report_at_exit();
 uintptr_t new_object();
 open_file* find_file(HANDLE handle);
 device_set* find_set(HDEVINFO set);
@@ -115,11 +123,38 @@ void record(const std::string& op, const std::string& target, const uint8_t* byt
 // Records a refused call on a collection and fails with the error.
 BOOL refuse(const char* op, const char* collection, DWORD error);
 
-// ---- the device's side --------------------------------------------------------
+// ---- the fault table (faults.cpp) ----------------------------------------------
+// Counts a call of the operation; ctrl-c-at=OP@K comes during the K-th.
+int count_call(const std::string& op);
+// Counts the call and, when the scenario makes this one fail, sets the error
+// that failure gives and says so.
+bool maybe_inject(const std::string& op);
+// Counts the call; true when the scenario makes this one fail.
+bool fault_injected(const std::string& op);
+
+// ---- the population (population.cpp) --------------------------------------------
+// Lays out the interfaces and who holds them, as the scenario says.
+void populate(const sim_scenario& scenario);
+// The interfaces of a device still being installed appear once their time has come.
+void arrive_when_due();
+
+// ---- the process (process.cpp) ------------------------------------------------
+// What the run still holds, at its end: "sim: exit: ..." on standard error.
+void report_at_exit();
+// Ends the process with this status, after the simulated system's account.
+[[noreturn]] void end_process(UINT status);
+
+// ---- transfers and delivery (transfers.cpp) ------------------------------------
 // An output report sent to an open collection by WriteFile or
 // HidD_SetOutputReport: checked as Windows and the device check it, recorded,
 // answered.
 BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length);
+// A synchronous read of one input report from an open collection.
+BOOL read_input(HANDLE handle, void* buffer, DWORD length, DWORD* read);
+// Each open of a collection that has input reports takes what the device
+// delivers on it from now on, until it closes.
+void subscribe_input(uintptr_t open, size_t iface, std::function<void(const input_report&)> take);
+void unsubscribe_input(uintptr_t open);
 
 extern const GUID kHidGuid;
 constexpr ULONG kDefaultInputBuffers = 32;  // what Windows gives a new HID handle

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/threads.h"
 
 namespace {
 
@@ -18,6 +22,19 @@ std::vector<PHANDLER_ROUTINE> g_handlers;
 int g_transfers = 0;
 int g_signal_pipe[2] = {-1, -1};
 std::thread g_listener;  // delivers the terminal's Ctrl+C
+
+// A closing console, made deterministic: the handler's thread starts held;
+// the main thread's next call of the system lets it run and waits there until
+// it has ended the process, which then ends at the main thread's next call.
+enum closing { kOpen, kHeld, kRunning, kEnded, kEnding };
+std::atomic<int> g_closing{kOpen};
+std::condition_variable g_close_changed;
+std::thread g_closer;
+UINT g_closed_status = 0;
+
+[[noreturn]] void hold_for_ever() {
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
 
 // Whether a handler took the event: the last registered is asked first.
 bool offer(DWORD event) {
@@ -37,14 +54,36 @@ bool offer(DWORD event) {
     std::_Exit(130);
 }
 
-// Handlers run on a thread of their own; a test sees the event taken, or the
-// process ending, before the transfer it came in goes on.
-void deliver(DWORD event) {
-    bool taken = false;
-    bool any = false;
+bool any_handler() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return !g_handlers.empty();
+}
+
+// The handlers of a closing console, on the thread started held.
+void close_console() {
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        any = !g_handlers.empty();
+        std::unique_lock<std::mutex> lock(g_lock);
+        g_close_changed.wait(lock, [] { return g_closing.load() == kRunning; });
+    }
+    if (!offer(CTRL_CLOSE_EVENT)) {
+        trace("no handler takes it: the process ends");
+        end_at_once();
+    }
+    // A handler that returns from this event ends the process as Windows ends it.
+    console_handler_exits(STATUS_CONTROL_C_EXIT);
+}
+
+// Handlers run on a thread of their own; a test sees the event taken, or the
+// process ending, before the call it came in goes on.
+void deliver(DWORD event) {
+    // A handler may call the system itself.
+    system_released unlocked;
+    bool taken = false;
+    const bool any = any_handler();
+    if (any && event == CTRL_CLOSE_EVENT && g_closing.load() == kOpen) {
+        g_closing = kHeld;
+        g_closer = std::thread(close_console);
+        return;
     }
     if (any) std::thread([&] { taken = offer(event); }).join();
     if (taken) return;
@@ -82,6 +121,50 @@ void console_reset() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_handlers.clear();
     g_transfers = 0;
+    if (g_closer.joinable()) g_closer.detach();
+    g_closing = kOpen;
+}
+
+void console_checkpoint() {
+    const int state = g_closing.load();
+    if (state == kOpen || state == kEnding) return;
+    {
+        std::unique_lock<std::mutex> lock(g_lock);
+        if (g_closing.load() == kHeld) {
+            // This call goes on once the handler is done; the next one ends the process.
+            g_closing = kRunning;
+            g_close_changed.notify_all();
+            g_close_changed.wait(lock, [] { return g_closing.load() >= kEnded; });
+            return;
+        }
+        g_close_changed.wait(lock, [] { return g_closing.load() >= kEnded; });
+        if (g_closing.load() == kEnding) return;
+        g_closing = kEnding;
+    }
+    trace("the process ends, as the console's handler ended it");
+    end_process(g_closed_status);
+}
+
+void console_handler_exits(UINT status) {
+    if (!g_closer.joinable() || g_closer.get_id() != std::this_thread::get_id()) return;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_closed_status = status;
+        g_closing = kEnded;
+        g_close_changed.notify_all();
+    }
+    hold_for_ever();
+}
+
+int console_closed_status() {
+    if (g_closing.load() == kOpen) return -1;
+    std::unique_lock<std::mutex> lock(g_lock);
+    if (g_closing.load() == kHeld) {
+        g_closing = kRunning;
+        g_close_changed.notify_all();
+    }
+    g_close_changed.wait(lock, [] { return g_closing.load() >= kEnded; });
+    return static_cast<int>(g_closed_status);
 }
 
 void console_raise(DWORD event) { deliver(event); }
@@ -111,6 +194,7 @@ void console_transfer_begins() {
 }
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    system_call call;
     if (maybe_inject("SetConsoleCtrlHandler")) return FALSE;
     if (handler == nullptr) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     {

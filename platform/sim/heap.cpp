@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/bus.h"
+#include "platform/sim/threads.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ void heap_check_all() {
 }
 
 void* host_malloc(std::size_t size) {
+    system_call call;
     if (fault_injected("malloc")) {
         trace("fail malloc call " + std::to_string(sim_calls("malloc")));
         return nullptr;
@@ -83,6 +85,7 @@ void* host_malloc(std::size_t size) {
 }
 
 void host_free(void* block) {
+    system_call call;
     if (block == nullptr) return;
     auto it = heap().blocks.find(block);
     if (it == heap().blocks.end()) {

@@ -5,14 +5,17 @@
 #include <cstring>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/threads.h"
 
 void HidD_GetHidGuid(LPGUID guid) {
+    system_call call;
     // A failing lookup leaves an empty class GUID, under which nothing is present.
     if (maybe_inject("HidD_GetHidGuid")) *guid = GUID{};
     else *guid = succeed_with(kHidGuid);
 }
 
 BOOLEAN HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
+    system_call call;
     if (maybe_inject("HidD_GetPreparsedData")) return FALSE;
     open_file* file = find_file(handle);
     if (file == nullptr || preparsed == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
@@ -23,6 +26,7 @@ BOOLEAN HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
 }
 
 BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) {
+    system_call call;
     const bool fails = maybe_inject("HidD_FreePreparsedData");
     if (sys().preparsed.erase(reinterpret_cast<uintptr_t>(preparsed)) == 0)
         return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
@@ -30,6 +34,7 @@ BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) {
 }
 
 BOOLEAN HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
+    system_call call;
     if (maybe_inject("HidD_GetAttributes")) return FALSE;
     open_file* file = find_file(handle);
     if (file == nullptr || attributes == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
@@ -42,6 +47,7 @@ BOOLEAN HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
 }
 
 NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
+    system_call call;
     if (maybe_inject("HidP_GetCaps")) return HIDP_STATUS_INVALID_PREPARSED_DATA;
     auto it = sys().preparsed.find(reinterpret_cast<uintptr_t>(preparsed));
     if (it == sys().preparsed.end() || caps == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
@@ -50,12 +56,13 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
     std::memset(caps, 0, sizeof(*caps));
     caps->UsagePage = iface.usage_page;
     caps->Usage = iface.usage;
-    caps->InputReportByteLength = iface.kind == role::message ? DEVICE_INPUT_LENGTH : 0;
-    caps->OutputReportByteLength = iface.kind == role::control ? DEVICE_OUTPUT_LENGTH : 0;
+    caps->InputReportByteLength = iface.input_length;
+    caps->OutputReportByteLength = iface.output_length;
     return succeed_with(HIDP_STATUS_SUCCESS);
 }
 
 BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
+    system_call call;
     if (maybe_inject("HidD_SetNumInputBuffers")) return FALSE;
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
@@ -70,6 +77,7 @@ BOOLEAN HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG length) {
 }
 
 BOOLEAN HidD_FlushQueue(HANDLE handle) {
+    system_call call;
     if (maybe_inject("HidD_FlushQueue")) return FALSE;
     open_file* file = find_file(handle);
     if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);

@@ -17,7 +17,7 @@
 #include "platform/sim/console.h"
 #include "platform/sim/decode.h"
 #include "platform/sim/files.h"
-#include "platform/sim/timing.h"
+#include "platform/sim/threads.h"
 
 namespace {
 
@@ -51,6 +51,7 @@ bool synchronous_on_overlapped(HANDLE handle, LPOVERLAPPED overlapped) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
+    system_call call;
     if (files_host_path(name)) return files_open(name, access, disposition);
     const std::string path = name == nullptr ? "" : name;
     if (maybe_inject("CreateFileA")) {
@@ -70,7 +71,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         if (it == sys().bus.end() || !it->present) error = ERROR_FILE_NOT_FOUND;
         // The system holds its keyboards and mice for itself, but grants an
         // open without access, through which their identity can be read.
-        else if (it->kind == role::locked && transfers(access)) error = ERROR_ACCESS_DENIED;
+        else if (it->held_by == holder::system_exclusive && transfers(access)) error = ERROR_ACCESS_DENIED;
         else index = static_cast<size_t>(it - sys().bus.begin());
     }
     // Each open must allow what every other open of the collection asks for,
@@ -92,14 +93,26 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
     const uintptr_t handle = new_object();
     sys().files.emplace(handle, open_file{index, access, share, flags, kDefaultInputBuffers, {}});
+    // Its buffer takes the collection's input reports from now on; when full,
+    // the oldest is lost.
+    if (sys().bus[index].input_length > 0) {
+        subscribe_input(handle, index, [handle](const input_report& report) {
+            open_file* file = find_file(reinterpret_cast<HANDLE>(handle));
+            if (file == nullptr) return;
+            if (file->input.size() >= file->input_buffers) file->input.pop_front();
+            file->input.push_back(report);
+        });
+    }
     return succeed_with(reinterpret_cast<HANDLE>(handle));
 }
 
 BOOL CloseHandle(HANDLE handle) {
+    system_call call;
     if (files_owns(handle)) return files_close(handle);
     const bool fails = maybe_inject("CloseHandle");
     // Even a close that reports failure leaves the handle closed.
-    if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0 && !timing_close(handle))
+    unsubscribe_input(reinterpret_cast<uintptr_t>(handle));
+    if (sys().files.erase(reinterpret_cast<uintptr_t>(handle)) == 0 && !threads_close(handle))
         return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return fails ? FALSE : succeed_with(TRUE);
 }
@@ -107,6 +120,7 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     require_count_or_overlapped("WriteFile", written, overlapped);
     if (written != nullptr) *written = 0;
+    system_call call;
     if (files_owns(handle)) return files_write(handle, buffer, length, written);
     if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
     if (!send_output("WriteFile", handle, buffer, length)) return FALSE;
@@ -117,43 +131,16 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPO
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
     require_count_or_overlapped("ReadFile", read, overlapped);
     if (read != nullptr) *read = 0;
+    system_call call;
     if (files_owns(handle)) return files_read(handle, buffer, length, read);
     if (synchronous_on_overlapped(handle, overlapped)) return fail_with(ERROR_INVALID_PARAMETER, FALSE);
-    console_transfer_begins();
-    open_file* file = find_file(handle);
-    if (file == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
-    const bus_interface& iface = sys().bus[file->iface];
-    const char* collection = collection_name(iface);
-    if (maybe_inject("ReadFile")) return refuse("ReadFile", collection, GetLastError());
-    if ((file->access & GENERIC_READ) == 0) return refuse("ReadFile", collection, ERROR_ACCESS_DENIED);
-    if (!iface.present) return refuse("ReadFile", collection, ERROR_DEVICE_NOT_CONNECTED);
-    if (iface.kind != role::message) return refuse("ReadFile", collection, ERROR_INVALID_FUNCTION);
-    if (buffer == nullptr || length < DEVICE_INPUT_LENGTH) return refuse("ReadFile", collection, ERROR_INVALID_USER_BUFFER);
-
-    if (const DWORD stalled = stall_if_due("ReadFile", collection)) return refuse("ReadFile", collection, stalled);
-    if (file->input.empty()) {
-        // A synchronous read waits for the device until it is cancelled; with
-        // nobody to cancel it, in-process it ends as a tester at the console
-        // would end it.
-        trace("ReadFile message waits: the device sends no input report");
-        return refuse("ReadFile", collection, timing_stall(false, sys().interrupt));
-    }
-    timing_transfer();
-    const input_report report = file->input.front();
-    file->input.pop_front();
-    const DWORD delivered = static_cast<DWORD>(sys().scenario.reply_length);
-    std::memcpy(buffer, report.data(), delivered);
-    if (read != nullptr) *read = delivered;
-
-    record("ReadFile", collection, report.data(), delivered, 0);
-    trace("ReadFile " + std::string(collection) + " " + std::to_string(delivered) +
-          " bytes: " + hex_bytes(report.data(), delivered) + " | " + describe_answer(report.data(), delivered));
-    return succeed_with(TRUE);
+    return read_input(handle, buffer, length, read);
 }
 
 void Sleep(DWORD milliseconds) {
+    system_call call;
     system_state& s = sys();
-    ++s.calls["Sleep"];
+    count_call("Sleep");
     if (s.recording) {
         sim_event event;
         event.op = "Sleep";
@@ -162,7 +149,7 @@ void Sleep(DWORD milliseconds) {
     }
     trace("Sleep " + std::to_string(milliseconds));
     set_last_error(kClobberedLastError);
-    clock_pass(static_cast<int64_t>(milliseconds) * 1000);
+    threads_sleep(milliseconds);
 
     if (s.scenario.interrupt_after > 0 && ++s.sleeps == s.scenario.interrupt_after) {
         trace("interrupted after Sleep " + std::to_string(s.sleeps) + ", as by Ctrl+C");
@@ -185,51 +172,56 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial, LPCSTR) {
+    system_call call;
     if (maybe_inject("CreateEventA")) return nullptr;
-    return succeed_with(timing_create_event(manual_reset != FALSE, initial != FALSE));
+    return succeed_with(threads_create_event(manual_reset != FALSE, initial != FALSE));
 }
 
-BOOL SetEvent(HANDLE event) { return timing_set_event(event); }
+BOOL SetEvent(HANDLE event) {
+    system_call call;
+    return threads_set_event(event);
+}
 
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) { return timing_wait(object, milliseconds); }
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    system_call call;
+    return threads_wait(object, milliseconds);
+}
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE start, LPVOID argument, DWORD,
                     LPDWORD thread_id) {
+    system_call call;
     if (maybe_inject("CreateThread")) return nullptr;
     if (thread_id != nullptr) *thread_id = 0;
-    return succeed_with(timing_create_thread(start, argument));
+    return succeed_with(threads_create_thread(start, argument));
 }
 
-DWORD GetCurrentThreadId() { return timing_thread_id(); }
+DWORD GetCurrentThreadId() { return threads_thread_id(); }
 
 HANDLE OpenThread(DWORD access, BOOL, DWORD thread_id) {
+    system_call call;
     if (maybe_inject("OpenThread")) return nullptr;
     // Only what the client asks for is checked: cancelling needs THREAD_TERMINATE.
     if ((access & THREAD_TERMINATE) == 0) return fail_with<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
-    return succeed_with(timing_open_thread(thread_id));
+    return succeed_with(threads_open_thread(thread_id));
 }
 
 BOOL CancelSynchronousIo(HANDLE thread) {
-    const BOOL cancelled = timing_cancel_io(thread);
+    system_call call;
+    const BOOL cancelled = threads_cancel_io(thread);
     if (cancelled) trace("CancelSynchronousIo: the stalled transfer is cancelled");
     return cancelled;
-}
-
-void ExitProcess(UINT status) {
-    // The default console process ends without flushing the C runtime's
-    // buffers; the simulated system still says what was left open.
-    if (sys().trace) report_at_exit();
-    std::_Exit(static_cast<int>(status));
 }
 
 // ---- files and the process -------------------------------------------------------
 
 HANDLE GetStdHandle(DWORD which) {
+    system_call call;
     if (which != STD_INPUT_HANDLE) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     return files_standard_input();
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high, DWORD method) {
+    system_call call;
     if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
     // The client only ever goes back to the start.
     if (distance != 0 || (distance_high != nullptr && *distance_high != 0) || method != FILE_BEGIN) {
@@ -240,21 +232,25 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high, DWORD meth
 }
 
 BOOL SetEndOfFile(HANDLE file) {
+    system_call call;
     if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return files_truncate(file);
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
+    system_call call;
     if (!files_owns(file)) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return files_flush(file);
 }
 
 BOOL DeleteFileA(LPCSTR name) {
+    system_call call;
     if (!files_host_path(name)) return fail_with(ERROR_ACCESS_DENIED, FALSE);
     return files_delete(name);
 }
 
 DWORD GetFullPathNameA(LPCSTR name, DWORD length, char* buffer, char** file_part) {
+    system_call call;
     std::string full = name;
     if (full.empty() || full[0] != '/') {
         char here[4096];
@@ -268,7 +264,10 @@ DWORD GetFullPathNameA(LPCSTR name, DWORD length, char* buffer, char** file_part
     return succeed_with(static_cast<DWORD>(full.size()));
 }
 
-char* GetCommandLineA() { return sim_command_line(); }
+char* GetCommandLineA() {
+    system_call call;
+    return sim_command_line();
+}
 
 // ---- the lock the client shares between two threads ---------------------------
 

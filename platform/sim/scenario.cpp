@@ -58,6 +58,15 @@ bool parse_stall(const std::string& value, sim_stall* stall) {
     return parse_count(call, 1000000, &stall->call) && stall->call > 0;
 }
 
+// OP@K, for an operation of the given list.
+bool parse_call_at(const std::string& value, const std::vector<std::string>& ops, sim_call_at* at) {
+    const size_t sign = value.find('@');
+    if (sign == std::string::npos) return false;
+    at->op = value.substr(0, sign);
+    if (std::find(ops.begin(), ops.end(), at->op) == ops.end()) return false;
+    return parse_count(value.substr(sign + 1), 1000000, &at->call) && at->call > 0;
+}
+
 // "r", "w" or "rw" as access rights or share modes; "-" shares nothing.
 bool parse_rights(const std::string& text, uint32_t read, uint32_t write, bool none_allowed, uint32_t* out) {
     if (none_allowed && text == "-") {
@@ -189,6 +198,20 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         sim_stall stall;
         if (!parse_stall(value, &stall)) return false;
         s->stalls.push_back(stall);
+        return true;
+    }
+    if (key == "late-entry" || key == "ctrl-c-at") {
+        static const std::vector<std::string> kTransfers = {"WriteFile", "HidD_SetOutputReport", "ReadFile"};
+        // Every operation that is counted: the failable ones and the pause.
+        static const std::vector<std::string> kCounted = [] {
+            std::vector<std::string> ops = sim_failable_operations();
+            ops.push_back("Sleep");
+            return ops;
+        }();
+        sim_call_at at;
+        const bool late = key == "late-entry";
+        if (!parse_call_at(value, late ? kTransfers : kCounted, &at)) return false;
+        (late ? s->late_entries : s->ctrl_c_at).push_back(at);
         return true;
     }
     if (key == "fragile") {

@@ -12,6 +12,12 @@ struct sim_fault {
     int call;  // 1-based call index; 0 for every call
 };
 
+// The K-th call of an operation, for what happens at it.
+struct sim_call_at {
+    std::string op;
+    int call;  // 1-based call index
+};
+
 // A transfer the driver does not complete until it is cancelled.
 struct sim_stall {
     std::string op;  // WriteFile, HidD_SetOutputReport or ReadFile
@@ -45,6 +51,8 @@ struct sim_scenario {
     std::vector<sim_holder> holders;
     std::vector<sim_fault> faults;
     std::vector<sim_stall> stalls;
+    std::vector<sim_call_at> late_entries;  // transfers another thread tries to cancel before they begin
+    std::vector<sim_call_at> ctrl_c_at;     // calls during which Ctrl+C comes
     bool custom_reply = false;
     std::vector<uint8_t> reply;   // data bytes after the report ID, at most 32
     bool answer = true;           // false: the device never delivers a message report

@@ -8,8 +8,10 @@
 
 #include "platform/sim/bus.h"
 #include "platform/sim/heap.h"
+#include "platform/sim/threads.h"
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR, HWND, DWORD flags) {
+    system_call call;
     if (maybe_inject("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
     if (guid == nullptr) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     record("SetupDiGetClassDevsA", "", nullptr, 0, 0);
@@ -30,6 +32,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR, HWND, DWORD flags) {
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* guid, DWORD index,
                                  PSP_DEVICE_INTERFACE_DATA data) {
+    system_call call;
     if (maybe_inject("SetupDiEnumDeviceInterfaces")) return FALSE;
     device_set* set = find_set(handle);
     if (set == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
@@ -48,6 +51,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID* 
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD required,
                                       PSP_DEVINFO_DATA) {
+    system_call call;
     if (maybe_inject("SetupDiGetDeviceInterfaceDetailA")) return FALSE;
     device_set* set = find_set(handle);
     if (set == nullptr) return fail_with(ERROR_INVALID_HANDLE, FALSE);
@@ -84,6 +88,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
+    system_call call;
     const bool fails = maybe_inject("SetupDiDestroyDeviceInfoList");
     if (sys().sets.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     return fails ? FALSE : succeed_with(TRUE);

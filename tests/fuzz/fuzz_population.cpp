@@ -34,7 +34,7 @@ const char* const kSteps[] = {"message \"hi\"", "expect any", "flush", "multitou
 constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);
 constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
-std::string scenario_from(reader& in) {
+std::string scenario_from(reader& in, bool ctrl_c) {
     std::string s = "clock=virtual,interrupt-after=" + std::to_string(1 + in.next() % 40);
     static const char* const kDevice[] = {"both", "control", "none"};
     s += ",device=" + std::string(kDevice[in.next() % 3]);
@@ -53,7 +53,15 @@ std::string scenario_from(reader& in) {
     }
     if (const int unplug = in.next() % 40; unplug > 0) s += ",unplug-after=" + std::to_string(unplug);
     static const char* const kTransfers[] = {"WriteFile", "HidD_SetOutputReport", "ReadFile"};
-    if (const int stall = in.next() % 16; stall > 0) s += ",stall=" + std::string(kTransfers[stall % 3]) + "@" + std::to_string(stall);
+    const int stall = in.next() % 16;
+    if (stall > 0) s += ",stall=" + std::string(kTransfers[stall % 3]) + "@" + std::to_string(stall);
+    // A late entry beside a stall would have the watchdog end the process.
+    if (const int late = in.next() % 16; late > 0 && stall == 0)
+        s += ",late-entry=" + std::string(kTransfers[late % 3]) + "@" + std::to_string(late);
+    if (const int at = in.next() % 24; at > 0 && ctrl_c) {
+        const std::string op = at % 4 == 0 ? std::string("Sleep") : ops[in.next() % ops.size()];
+        s += ",ctrl-c-at=" + op + "@" + std::to_string(at);
+    }
     if (const int arrive = in.next() % 4; arrive > 0) s += ",arrive-after=" + std::to_string(arrive * 100);
     s += ",latency=" + std::to_string(in.next() % 1000);
     s += ",replylen=" + std::to_string(in.next() % 34);
@@ -86,10 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const char* option = kOptions[in.next() % kOptionCount];
-    std::string scenario = scenario_from(in);
     // Ctrl+C ends a bounded run's process, watchdog and all; in-process it
     // would unwind past the watchdog.
-    if (std::string(option) == "/all" || std::string(option) == "/send") scenario += ",interrupt-after=0";
+    const bool unwinds_past_watchdog = std::string(option) == "/all" || std::string(option) == "/send";
+    // A second Ctrl+C, which a bounded run's handler passes on, would too.
+    const std::string o = option;
+    const bool bounded = unwinds_past_watchdog || o == "/ping" || o == "/flood";
+    std::string scenario = scenario_from(in, !bounded);
+    if (unwinds_past_watchdog) scenario += ",interrupt-after=0";
     if (!sim_configure(scenario, &error)) {
         fprintf(stderr, "generated scenario refused: %s (%s)\n", scenario.c_str(), error.c_str());
         std::abort();
@@ -106,7 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stopped = true;
     }
     const sim_in_use usage = sim_usage();
-    const bool released = stopped ? usage.sets == 0 && usage.preparsed == 0 : usage.none();
+    // Stopped at any call, the run unwinds past the client's own cleanup,
+    // where the process would have ended; at a pause it holds no set.
+    const bool anywhere = scenario.find("ctrl-c-at=") != std::string::npos;
+    const bool released = stopped ? anywhere || (usage.sets == 0 && usage.preparsed == 0) : usage.none();
     if (!released || (!stopped && (status < 0 || status > 5))) {
         fprintf(stderr, "%s %s: status %d, left %s\n", option, scenario.c_str(), status, sim_describe(usage).c_str());
         std::abort();
