@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "client/deadline.h"
 #include "client/quorvex_client.h"
@@ -171,15 +170,30 @@ TEST(Connection, AReaderThreadOfItsOwnHasItsReadsBoundedToo) {
     std::vector<seen_transfer> seen;
     client->on_transfer = record_transfer;
     client->listener = &seen;
-    int read = -1;
-    bool bound = false;
-    std::thread reader([&] {
-        bound = quorvex_deadline_bind(&deadline);
-        quorvex_message answer = {};
-        read = quorvex_read_message(client, &answer);
-        quorvex_deadline_unbind(&deadline);
-    });
-    reader.join();
+    // A thread of the simulated system's, so that the virtual clock sees this
+    // one wait for it.
+    struct reader_run {
+        quorvex_deadline* deadline;
+        quorvex_client* client;
+        bool bound;
+        int read;
+    } reader = {&deadline, client, false, -1};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID argument) -> DWORD {
+            auto* r = static_cast<reader_run*>(argument);
+            r->bound = quorvex_deadline_bind(r->deadline);
+            quorvex_message answer = {};
+            r->read = quorvex_read_message(r->client, &answer);
+            quorvex_deadline_unbind(r->deadline);
+            return 0;
+        },
+        &reader, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    const bool bound = reader.bound;
+    const int read = reader.read;
     quorvex_deadline_stop(&deadline);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 250 ms\n");
