@@ -96,6 +96,38 @@ TEST(Script, EveryTracedFrameAndAnswerTurnsIntoAStepThatGivesItBack) {
     }
 }
 
+// Spellings the device view never prints, each read as its plain form.
+TEST(Script, EachAcceptedSpellingReadsAsItsPlainForm) {
+    const struct {
+        std::string text;
+        std::string plain;
+    } cases[] = {
+        {"mouse x=0xABCD y=0xEF", "mouse x=43981 y=239"},  // every uppercase digit
+        {"mouse x=0XAB buttons=0X0f", "mouse x=171 buttons=15"},
+        {"mouse x=0xabcd y=0xef", "mouse x=43981 y=239"},
+        {"message \"a\\x41\"", "message \"aA\""},  // the escape last before the quote, last on the line
+        {"message \"\\xfF\\x4A\" # two", "message hex=ff4a"},
+        {"frame 40 07 03 00 AB cd", "frame 40 07 03 00 ab cd"},
+        {"keyboard modifiers=[0XE1] keys=[0X04]", "keyboard modifiers=[Left Shift] keys=[A]"},
+    };
+    for (const auto& c : cases) {
+        script_step steps[2];
+        bool read = true;
+        for (int i = 0; i < 2; ++i) {
+            const std::string& text = i == 0 ? c.text : c.plain;
+            script_check check;
+            const bool ok = script_compile(text.data(), text.size(), &steps[i], 1, &check) && check.steps == 1;
+            EXPECT_TRUE(ok) << text << ": " << check.kept[0].expected;
+            read = read && ok;
+        }
+        if (!read) continue;
+        EXPECT_EQ(steps[0].kind, steps[1].kind) << c.text;
+        EXPECT_EQ(std::vector<uint8_t>(steps[0].bytes, steps[0].bytes + LAYOUT_FRAME_SIZE),
+                  std::vector<uint8_t>(steps[1].bytes, steps[1].bytes + LAYOUT_FRAME_SIZE))
+            << c.text;
+    }
+}
+
 // Each example plays exactly its demonstration's frames, with its pauses.
 TEST(Script, EachExamplePlaysItsDemonstration) {
     for (const char* name : kExamples) {
@@ -133,6 +165,8 @@ TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
         {"message \"a\\qb\"\n", "P:1:11: \\xNN (two hex digits), \\\" or \\\\ after a backslash\n"},
         {"message \"" + std::string(33, 'a') + "\"\n", "P:1:42: at most 32 bytes of text\n"},
         {"expect \"open\n", "P:1:13: a closing quote\n"},
+        // An escape read whole up to the line's end: what is missing is the quote.
+        {"expect \"op\\x4E\n", "P:1:15: a closing quote\n"},
         {frame_66 + "\n", "P:1:202: at most 65 bytes\n"},
         {"keyboard keys=[A, B, C, D, E, F, G]\n", "P:1:34: at most 6 keys\n"},
         {"keyboard modifiers=[Left Shoe]\n",
