@@ -23,7 +23,7 @@ const std::string& sweep_script() {
 }
 
 const std::string& sweep_journal() {
-    static const std::string path = "/tmp/quorvex-sweep-journal-" + std::to_string(getpid()) + ".txt";
+    static const std::string path = scratch_path("sweep-journal.txt");
     return path;
 }
 

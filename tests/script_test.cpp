@@ -207,6 +207,7 @@ TEST(Script, AScriptThatCannotBeReadSendsNothing) {
     for (size_t i = 0; i <= SCRIPT_MAX_STEPS; ++i) steps += "flush\n";
     const std::string many = script_file(steps);
     const std::string fine = example("mouse");
+    const std::string missing = scratch_path("no-such-script.txt");
     const struct {
         const char* scenario;
         std::string path;
@@ -215,9 +216,8 @@ TEST(Script, AScriptThatCannotBeReadSendsNothing) {
     } cases[] = {
         {"", "/no/such/folder/script.txt",
          "Error: the script /no/such/folder/script.txt cannot be read: CreateFileA failed: 3\n", 1},
-        {"", "/tmp/no-such-quorvex-script.txt",
-         "Error: the script /tmp/no-such-quorvex-script.txt cannot be read: CreateFileA failed: 2\n", 1},
-        {"", "/tmp", "Error: the script /tmp cannot be read: CreateFileA failed: 5\n", 1},
+        {"", missing, "Error: the script " + missing + " cannot be read: CreateFileA failed: 2\n", 1},
+        {"", scratch_folder(), "Error: the script " + scratch_folder() + " cannot be read: CreateFileA failed: 5\n", 1},
         // Held by another program, a read that fails, no room.
         {"fail=file:CreateFileA", fine, "Error: the script " + fine + " cannot be read: CreateFileA failed: 32\n", 1},
         {"fail=file:ReadFile@2", fine, "Error: the script " + fine + " cannot be read: ReadFile failed: 30\n", 1},
