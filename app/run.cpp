@@ -61,6 +61,8 @@ int all_summary(quorvex_client* client) {
     return client->reports_refused == 0 && read_back ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
+}  // namespace
+
 // Past one argument of a command line and the blanks after it: quotes hold
 // blanks in, as the runtime reads them.
 const char* skip_argument(const char* at) {
@@ -70,6 +72,8 @@ const char* skip_argument(const char* at) {
     while (*at == ' ' || *at == '\t') ++at;
     return at;
 }
+
+namespace {
 
 // The step /send plays: the rest of the command line as typed, from the
 // command line itself, so that its quotes survive.

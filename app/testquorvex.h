@@ -105,4 +105,8 @@ int run_fuzz(quorvex_client* client);
 void fuzz_end();
 int (*fuzz_last_words())(quorvex_client* client);
 
+// Past one argument of a command line, as the C runtime splits off the
+// program's name, and the blanks after it: /send's step is what is left after two.
+const char* skip_argument(const char* at);
+
 int testquorvex_main(int argc, const char* const* argv);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "app/testquorvex.h"
 #include "script/script.h"
 #include "tests/child_process.h"
 #include "tests/support.h"
@@ -327,6 +328,51 @@ TEST(Play, SendPlaysOneStepFromTheCommandLine) {
     const run_result none = run_here("", {"/send"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, std::string(kUsage) + "Missing value: /send STEP\n");
+}
+
+// /send's step is the command line past the program's name and the option.
+// The name ends where the C runtime ends argv[0]: at a blank outside quotes,
+// quotes holding blanks in without ending it, so a quoted name glued to the
+// option takes the option along (the runtime's argv[1] is then "mouse").
+TEST(Send, TheStepStartsWhereTheRuntimeEndsTheOption) {
+    const struct {
+        const char* line;
+        const char* after_name;
+        const char* step;
+    } cases[] = {
+        {"testquorvex /send mouse x=1", "/send mouse x=1", "mouse x=1"},
+        {"testquorvex.exe\t/send\t mouse x=1", "/send\t mouse x=1", "mouse x=1"},
+        {"C:\\path\\testquorvex.exe   /send  message \"a  b\"", "/send  message \"a  b\"", "message \"a  b\""},
+        {"\"C:\\Program Files\\q\\testquorvex.exe\" /send mouse x=1", "/send mouse x=1", "mouse x=1"},
+        {"\"C:\\path\\testquorvex.exe\"/send mouse x=1", "mouse x=1", "x=1"},
+        {"\"C:\\path\\testquorvex.exe\"\t/send mouse", "/send mouse", "mouse"},
+        {"C:\\Program\" \"Files\\testquorvex.exe /send x=1", "/send x=1", "x=1"},
+        {"testquorvex \"/send\" mouse", "\"/send\" mouse", "mouse"},
+        {"\"C:\\no end /send mouse", "", ""},
+        {"testquorvex  ", "", ""},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(skip_argument(c.line), c.after_name) << c.line;
+        EXPECT_STREQ(skip_argument(skip_argument(c.line)), c.step) << c.line;
+    }
+
+    // The simulated system's command line, quoted from the arguments, is
+    // read back the same way: past the name, the option and its blanks.
+    const struct {
+        std::vector<const char*> argv;
+        const char* step;
+    } quoted[] = {
+        {{"testquorvex", "/send", "mouse", "x=1"}, "mouse x=1"},
+        {{"C:\\Program Files\\q\\testquorvex.exe", "/send", "mouse", "x=1"}, "mouse x=1"},
+        {{"C:\\with\ttab\\testquorvex.exe", "/send", "message", "a\tb"}, "message \"a\tb\""},
+        {{"C:\\trailing space \\", "/send", "message", "\"hi\""}, "message \"\\\"hi\\\"\""},
+    };
+    for (const auto& q : quoted) {
+        sim_set_arguments(static_cast<int>(q.argv.size()), q.argv.data());
+        EXPECT_STREQ(skip_argument(GetCommandLineA()), (std::string("/send ") + q.step).c_str()) << GetCommandLineA();
+        EXPECT_STREQ(skip_argument(skip_argument(GetCommandLineA())), q.step) << GetCommandLineA();
+    }
 }
 
 // Standard input, and the quotes the program's own command line keeps.
