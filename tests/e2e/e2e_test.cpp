@@ -373,6 +373,32 @@ std::string windows_path(std::string path) {
 
 }  // namespace
 
+// The runtime's split, not ours: a quoted program path glued to /send makes
+// argv[0] end past the option (the quotes hold, a blank ends it), so
+// argv[1] is "mouse", which is no mode. /send's own skipping agrees; the
+// program names no option it was not given and sends nothing.
+TEST(EndToEnd, send_glued) {
+    reset_record();
+    const std::string program = windows_path(kPrograms + "/testquorvex.exe");
+    child_process child =
+        start_child({kLoader, kPrograms + "/tests/driver/quorvex_launch.exe", program},
+                    {"QUORVEX_COMMAND_LINE=\"" + program + "\"/send mouse x=1"});
+    const child_result glued = finish_child(child, 60000);
+    expect_no_crash(glued);
+    EXPECT_EQ(glued.status, 1) << glued.out << glued.err;
+    EXPECT_EQ(glued.out, crlf(kUsage)) << glued.err;
+    EXPECT_EQ(frames_recorded(), 0u);
+
+    // Apart, the same line is /send's: one mouse report.
+    child = start_child({kLoader, kPrograms + "/tests/driver/quorvex_launch.exe", program},
+                        {"QUORVEX_COMMAND_LINE=\"" + program + "\"\t/send mouse x=1"});
+    const child_result apart = finish_child(child, 60000);
+    expect_no_crash(apart);
+    EXPECT_EQ(apart.status, 0) << apart.out << apart.err;
+    EXPECT_NE(apart.out.find("/send:1: mouse x=1\r\n"), std::string::npos) << apart.out;
+    EXPECT_EQ(read_record().frames.size(), 1u);
+}
+
 // Each example plays its demonstration's frames through Wine's HID stack;
 // then one script of every kind, a message with its expectation and a frame
 // the driver refuses, checked at the driver byte for byte: status 4.
