@@ -41,8 +41,9 @@ struct quorvex_script;
 quorvex_script* load_script_file(const char* name, int* status);
 quorvex_script* load_script_text(const char* name, const char* step, int* status);
 void free_script(quorvex_script* script);
-// Past one argument of a command line and the blanks after it: quotes hold
-// blanks in, as the runtime reads them.
+
+// Past one argument of a command line, as the C runtime splits off the
+// program's name, and the blanks after it: /send's step is what is left after two.
 const char* skip_argument(const char* at);
 
 int testquorvex_main(int argc, const char* const* argv);

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/printf_format.h"
+
 namespace {
 
 constexpr layout_field kMouse[] = {
@@ -80,7 +82,7 @@ struct writer {
     char* out;
     size_t cap;
     size_t length;
-    void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    void add(QUORVEX_FORMAT_STRING const char* format, ...) QUORVEX_PRINTF_LIKE(2, 3) {
         if (length + 1 >= cap) return;
         va_list arguments;
         va_start(arguments, format);

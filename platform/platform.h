@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "platform/printf_format.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <setupapi.h>

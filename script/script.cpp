@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/printf_format.h"
+
 namespace {
 
 constexpr uint32_t kSleepMax = 600000;
@@ -29,7 +31,7 @@ struct cursor {
     const char* failed_at = nullptr;
     char expected[sizeof(script_error::expected)] = {};
 
-    bool fail(const char* where, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+    bool fail(const char* where, QUORVEX_FORMAT_STRING const char* format, ...) QUORVEX_PRINTF_LIKE(3, 4) {
         if (failed) return false;
         failed = true;
         failed_at = where;

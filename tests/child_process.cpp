@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/scratch.h"
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -18,15 +20,16 @@ std::string read_file(const std::string& path) {
 
 child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                           const std::string& stdin_path) {
-    char out_path[] = "/tmp/quorvex-out-XXXXXX";
-    char err_path[] = "/tmp/quorvex-err-XXXXXX";
-    const int out_fd = mkstemp(out_path);
-    const int err_fd = mkstemp(err_path);
     child_process child;
-    child.out_path = out_path;
-    child.err_path = err_path;
+    child.out_path = scratch_file("out-");
+    child.err_path = scratch_file("err-");
+    const int out_fd = open(child.out_path.c_str(), O_WRONLY | O_TRUNC);
+    const int err_fd = open(child.err_path.c_str(), O_WRONLY | O_TRUNC);
+    const std::string& folder = scratch_folder();
     child.pid = fork();
     if (child.pid == 0) {
+        // What the child writes where it stands goes with this process's files.
+        if (chdir(folder.c_str()) != 0) _exit(126);
         const int in_fd = open(stdin_path.c_str(), O_RDONLY);
         dup2(in_fd, STDIN_FILENO);
         dup2(out_fd, STDOUT_FILENO);

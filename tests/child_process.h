@@ -21,7 +21,8 @@ struct child_result {
     std::string err;
 };
 
-// argv[0] is the program's path. Each "NAME=value" of env is set in the
+// argv[0] is the program's path; the child starts in this process's own
+// folder (tests/scratch.h), where its output is kept too. Each "NAME=value" of env is set in the
 // child, each bare "NAME" unset; its standard input is read from stdin_path.
 child_process start_child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                           const std::string& stdin_path = "/dev/null");

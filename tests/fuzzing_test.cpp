@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string journal_path(const char* name) { return std::string("/tmp/quorvex-fuzz-test-") + name + ".txt"; }
+std::string journal_path(const char* name) { return scratch_path(std::string("fuzz-") + name + ".txt"); }
 
 bool exists(const std::string& path) {
     struct stat seen;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "app/testquorvex.h"
 #include "script/script.h"
 #include "tests/child_process.h"
 #include "tests/support.h"
@@ -96,6 +97,38 @@ TEST(Script, EveryTracedFrameAndAnswerTurnsIntoAStepThatGivesItBack) {
     }
 }
 
+// Spellings the device view never prints, each read as its plain form.
+TEST(Script, EachAcceptedSpellingReadsAsItsPlainForm) {
+    const struct {
+        std::string text;
+        std::string plain;
+    } cases[] = {
+        {"mouse x=0xABCD y=0xEF", "mouse x=43981 y=239"},  // every uppercase digit
+        {"mouse x=0XAB buttons=0X0f", "mouse x=171 buttons=15"},
+        {"mouse x=0xabcd y=0xef", "mouse x=43981 y=239"},
+        {"message \"a\\x41\"", "message \"aA\""},  // the escape last before the quote, last on the line
+        {"message \"\\xfF\\x4A\" # two", "message hex=ff4a"},
+        {"frame 40 07 03 00 AB cd", "frame 40 07 03 00 ab cd"},
+        {"keyboard modifiers=[0XE1] keys=[0X04]", "keyboard modifiers=[Left Shift] keys=[A]"},
+    };
+    for (const auto& c : cases) {
+        script_step steps[2];
+        bool read = true;
+        for (int i = 0; i < 2; ++i) {
+            const std::string& text = i == 0 ? c.text : c.plain;
+            script_check check;
+            const bool ok = script_compile(text.data(), text.size(), &steps[i], 1, &check) && check.steps == 1;
+            EXPECT_TRUE(ok) << text << ": " << check.kept[0].expected;
+            read = read && ok;
+        }
+        if (!read) continue;
+        EXPECT_EQ(steps[0].kind, steps[1].kind) << c.text;
+        EXPECT_EQ(std::vector<uint8_t>(steps[0].bytes, steps[0].bytes + LAYOUT_FRAME_SIZE),
+                  std::vector<uint8_t>(steps[1].bytes, steps[1].bytes + LAYOUT_FRAME_SIZE))
+            << c.text;
+    }
+}
+
 // Each example plays exactly its demonstration's frames, with its pauses.
 TEST(Script, EachExamplePlaysItsDemonstration) {
     for (const char* name : kExamples) {
@@ -133,6 +166,8 @@ TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
         {"message \"a\\qb\"\n", "P:1:11: \\xNN (two hex digits), \\\" or \\\\ after a backslash\n"},
         {"message \"" + std::string(33, 'a') + "\"\n", "P:1:42: at most 32 bytes of text\n"},
         {"expect \"open\n", "P:1:13: a closing quote\n"},
+        // An escape read whole up to the line's end: what is missing is the quote.
+        {"expect \"op\\x4E\n", "P:1:15: a closing quote\n"},
         {frame_66 + "\n", "P:1:202: at most 65 bytes\n"},
         {"keyboard keys=[A, B, C, D, E, F, G]\n", "P:1:34: at most 6 keys\n"},
         {"keyboard modifiers=[Left Shoe]\n",
@@ -173,6 +208,7 @@ TEST(Script, AScriptThatCannotBeReadSendsNothing) {
     for (size_t i = 0; i <= SCRIPT_MAX_STEPS; ++i) steps += "flush\n";
     const std::string many = script_file(steps);
     const std::string fine = example("mouse");
+    const std::string missing = scratch_path("no-such-script.txt");
     const struct {
         const char* scenario;
         std::string path;
@@ -181,9 +217,8 @@ TEST(Script, AScriptThatCannotBeReadSendsNothing) {
     } cases[] = {
         {"", "/no/such/folder/script.txt",
          "Error: the script /no/such/folder/script.txt cannot be read: CreateFileA failed: 3\n", 1},
-        {"", "/tmp/no-such-quorvex-script.txt",
-         "Error: the script /tmp/no-such-quorvex-script.txt cannot be read: CreateFileA failed: 2\n", 1},
-        {"", "/tmp", "Error: the script /tmp cannot be read: CreateFileA failed: 5\n", 1},
+        {"", missing, "Error: the script " + missing + " cannot be read: CreateFileA failed: 2\n", 1},
+        {"", scratch_folder(), "Error: the script " + scratch_folder() + " cannot be read: CreateFileA failed: 5\n", 1},
         // Held by another program, a read that fails, no room.
         {"fail=file:CreateFileA", fine, "Error: the script " + fine + " cannot be read: CreateFileA failed: 32\n", 1},
         {"fail=file:ReadFile@2", fine, "Error: the script " + fine + " cannot be read: ReadFile failed: 30\n", 1},
@@ -293,6 +328,51 @@ TEST(Play, SendPlaysOneStepFromTheCommandLine) {
     const run_result none = run_here("", {"/send"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, std::string(kUsage) + "Missing value: /send STEP\n");
+}
+
+// /send's step is the command line past the program's name and the option.
+// The name ends where the C runtime ends argv[0]: at a blank outside quotes,
+// quotes holding blanks in without ending it, so a quoted name glued to the
+// option takes the option along (the runtime's argv[1] is then "mouse").
+TEST(Send, TheStepStartsWhereTheRuntimeEndsTheOption) {
+    const struct {
+        const char* line;
+        const char* after_name;
+        const char* step;
+    } cases[] = {
+        {"testquorvex /send mouse x=1", "/send mouse x=1", "mouse x=1"},
+        {"testquorvex.exe\t/send\t mouse x=1", "/send\t mouse x=1", "mouse x=1"},
+        {"C:\\path\\testquorvex.exe   /send  message \"a  b\"", "/send  message \"a  b\"", "message \"a  b\""},
+        {"\"C:\\Program Files\\q\\testquorvex.exe\" /send mouse x=1", "/send mouse x=1", "mouse x=1"},
+        {"\"C:\\path\\testquorvex.exe\"/send mouse x=1", "mouse x=1", "x=1"},
+        {"\"C:\\path\\testquorvex.exe\"\t/send mouse", "/send mouse", "mouse"},
+        {"C:\\Program\" \"Files\\testquorvex.exe /send x=1", "/send x=1", "x=1"},
+        {"testquorvex \"/send\" mouse", "\"/send\" mouse", "mouse"},
+        {"\"C:\\no end /send mouse", "", ""},
+        {"testquorvex  ", "", ""},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(skip_argument(c.line), c.after_name) << c.line;
+        EXPECT_STREQ(skip_argument(skip_argument(c.line)), c.step) << c.line;
+    }
+
+    // The simulated system's command line, quoted from the arguments, is
+    // read back the same way: past the name, the option and its blanks.
+    const struct {
+        std::vector<const char*> argv;
+        const char* step;
+    } quoted[] = {
+        {{"testquorvex", "/send", "mouse", "x=1"}, "mouse x=1"},
+        {{"C:\\Program Files\\q\\testquorvex.exe", "/send", "mouse", "x=1"}, "mouse x=1"},
+        {{"C:\\with\ttab\\testquorvex.exe", "/send", "message", "a\tb"}, "message \"a\tb\""},
+        {{"C:\\trailing space \\", "/send", "message", "\"hi\""}, "message \"\\\"hi\\\"\""},
+    };
+    for (const auto& q : quoted) {
+        sim_set_arguments(static_cast<int>(q.argv.size()), q.argv.data());
+        EXPECT_STREQ(skip_argument(GetCommandLineA()), (std::string("/send ") + q.step).c_str()) << GetCommandLineA();
+        EXPECT_STREQ(skip_argument(skip_argument(GetCommandLineA())), q.step) << GetCommandLineA();
+    }
 }
 
 // Standard input, and the quotes the program's own command line keeps.

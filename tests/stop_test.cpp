@@ -46,7 +46,7 @@ long peak_kib(const std::vector<std::string>& args) {
 // Each long run, stopped during its 9th transfer: that transfer finishes,
 // nothing more is played, and the summary says what was done.
 TEST(Stop, CtrlCEndsEachLongRunWithItsSummarySoFar) {
-    const std::string journal = "/tmp/quorvex-stop-journal-" + std::to_string(getpid()) + ".txt";
+    const std::string journal = scratch_path("stop-journal.txt");
     const struct {
         std::vector<std::string> args;
         const char* scenario;

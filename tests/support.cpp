@@ -1,5 +1,6 @@
 #include "tests/support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,8 +120,8 @@ std::vector<DWORD> sleeps() {
 }
 
 std::string script_file(const std::string& text) {
-    char path[] = "/tmp/quorvex-script-XXXXXX";
-    const int fd = mkstemp(path);
+    const std::string path = scratch_file("script-");
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
     EXPECT_GE(fd, 0);
     EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);

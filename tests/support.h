@@ -8,6 +8,7 @@
 
 #include "platform/sim/sim.h"
 #include "tests/expectations.h"
+#include "tests/scratch.h"
 
 struct run_result {
     int status = -1;  // exit status, or -1 when a signal ended the run
@@ -44,7 +45,7 @@ std::vector<DWORD> sleeps();
 // device's control and message collections), up to "...sending request(s)".
 std::string connected_prologue();
 
-// A script in a new file of its own, whose path is returned; the caller removes it.
+// A script in a new file of its own in this process's folder, whose path is returned.
 std::string script_file(const std::string& text);
 // The path of examples/NAME.txt in the source tree.
 std::string example(const std::string& name);
