@@ -155,6 +155,15 @@ TEST(All, RefusalsAndAFailedReadEndWithStatusFour) {
          "/timeout:600000"},
         {"stall=ReadFile@1", 5, "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 5000 ms\n"
          "All: 31 reports sent, 0 refused; vendor message not read back\n"},
+        // The watchdog comes before the call is under way: its cancel finds
+        // nothing, and neither a refusal at once nor a stall is taken for a
+        // cancel that was never sent.
+        {"late-entry=WriteFile@3,fail=WriteFile@3", 4, "All: 31 reports sent, 1 refused; vendor message read back\n",
+         "/timeout:10"},
+        {"late-entry=WriteFile@3,stall=WriteFile@3", 5,
+         "Sending digitizer report\nfailed WriteFile 995\nStopped: the driver did not complete WriteFile within 10 ms\n"
+         "All: 9 reports sent, 1 refused; vendor message not read back\n",
+         "/timeout:10"},
     };
     for (const auto& c : cases) {
         const run_result run = run_here(std::string("clock=virtual,") + c.scenario, {"/all", c.modifier});

@@ -72,6 +72,9 @@ TEST(Stop, CtrlCEndsEachLongRunWithItsSummarySoFar) {
          "Stopped by Ctrl+C\nFuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered all 1 checks\n"},
         {{"/fuzz", "/seed:1", "/count:300", "/out:" + journal}, "ctrl-c-after=9,fail=ReadFile@2", EXIT_STALLED,
          "Fuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered 0 of 1 checks\n"},
+        // Ctrl+C while the second batch's journal is written: none of it goes out.
+        {{"/fuzz", "/seed:1", "/count:300", "/out:" + journal}, "ctrl-c-at=file:WriteFile@2", EXIT_INTERRUPTED,
+         "Stopped by Ctrl+C\nFuzz: 64 frames (seed 1): 6 accepted, 58 refused (87: 58); the driver answered all 1 checks\n"},
         // A deadline wins over the stop.
         {{"/flood", "/count:100"}, "ctrl-c-after=9,stall=WriteFile@9", EXIT_STALLED,
          "failed WriteFile 995\nStopped: the driver did not complete WriteFile within 5000 ms\nFlood: 9 frames in "
