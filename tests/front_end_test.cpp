@@ -91,7 +91,8 @@ TEST(WholeProgram, ExitStatusesAndTheDeviceTrace) {
 
 TEST(WholeProgram, MalformedScenarioStopsBeforeTheClientStarts) {
     for (const char* bad : {"bogus=1", "others=x", "fail=NoSuchCall", "fail=WriteFile@0", "device=maybe", "locked",
-                            "late-entry=CloseHandle@1", "late-entry=ReadFile", "ctrl-c-at=Nope@1", "ctrl-c-at=Sleep@0"}) {
+                            "late-entry=CloseHandle@1", "late-entry=ReadFile", "ctrl-c-at=Nope@1", "ctrl-c-at=Sleep@0",
+                            "ctrl-c-at-line=", "ctrl-c-at-line=a,ctrl-c-at-line=b"}) {
         const run_result run = run_program(bad, {"/mouse"});
         EXPECT_EQ(run.status, 64) << bad;
         EXPECT_EQ(run.out, "") << bad;

@@ -108,6 +108,12 @@ TEST(Stop, TheWholeProgramEndsAsCtrlCEndsIt) {
     const std::string closed = "\nStopped: the console is closing\nFlood: 9 frames in 0.000 s, too quick to time, 0 refused\n";
     EXPECT_EQ(tail(closing.out, closed.size()), closed) << closing.out;
 
+    // Ctrl+C while the summary is printed: the summary has decided, from the
+    // one look it took, and the status is its own.
+    const run_result late = run_program("clock=virtual,ctrl-c-at-line=All:", {"/all"});
+    EXPECT_EQ(late.status, 0) << late.out;
+    EXPECT_EQ(late.out, connected_prologue() + expected_demonstration("/all"));
+
     const run_result mode = run_program("clock=virtual,ctrl-c-after=5", {"/keyboard"});
     EXPECT_EQ(mode.signal, SIGINT);
     EXPECT_EQ(mode.out, connected_prologue() + "Sending keyboard report\n");

@@ -169,6 +169,47 @@ int console_closed_status() {
 
 void console_raise(DWORD event) { deliver(event); }
 
+namespace {
+
+std::string g_watched;  // the line start ctrl-c-at-line waits for; empty once it came
+std::string g_line;     // the line printed so far
+
+ssize_t write_watched(void*, const char* text, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t wrote = write(STDOUT_FILENO, text + done, size - done);
+        if (wrote <= 0) return done == 0 ? -1 : static_cast<ssize_t>(done);
+        done += static_cast<size_t>(wrote);
+    }
+    for (size_t i = 0; i < size && !g_watched.empty(); ++i) {
+        if (text[i] != '\n') {
+            g_line += text[i];
+            continue;
+        }
+        const bool due = g_line.compare(0, g_watched.size(), g_watched) == 0;
+        g_line.clear();
+        if (!due) continue;
+        trace("Ctrl+C after the line starting " + g_watched);
+        g_watched.clear();
+        system_call call;
+        deliver(CTRL_C_EVENT);
+    }
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+void console_watch_output(const std::string& line_start) {
+    if (line_start.empty()) return;
+    cookie_io_functions_t io = {};
+    io.write = write_watched;
+    FILE* watched = fopencookie(nullptr, "w", io);
+    if (watched == nullptr) return;
+    g_watched = line_start;
+    setvbuf(watched, nullptr, _IONBF, 0);
+    stdout = watched;
+}
+
 void console_stop_listening() {
     if (!g_listener.joinable() || g_listener.get_id() == std::this_thread::get_id()) return;
     close(g_signal_pipe[1]);  // the listener reads the end of it and returns

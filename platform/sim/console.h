@@ -5,6 +5,8 @@
 // once, as a console program ends.
 #pragma once
 
+#include <string>
+
 #include "platform/sim/winapi.h"
 
 // Forgets the handlers (a new run).
@@ -27,6 +29,10 @@ void console_handler_exits(UINT status);
 // The status a closing console's handler ended the process with, once it has
 // run; -1 when the console never closed.
 int console_closed_status();
+// The whole program, for ctrl-c-at-line=TEXT: standard output passes
+// through here, and Ctrl+C comes right after the first line that starts with
+// TEXT is written, on the thread that printed it, before its next statement.
+void console_watch_output(const std::string& line_start);
 // The program is ending: the thread that listens at the terminal ends too,
 // so that nothing of it outlives the run.
 void console_stop_listening();

@@ -86,6 +86,7 @@ void host_start(int argc, char** argv) {
         std::exit(64);
     }
     sim_set_trace(true);
+    console_watch_output(sys().scenario.ctrl_c_at_line);
     // No test reads the standalone program's record: a run of any length
     // keeps its memory flat.
     sys().recording = false;

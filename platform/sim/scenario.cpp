@@ -214,6 +214,12 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         (late ? s->late_entries : s->ctrl_c_at).push_back(at);
         return true;
     }
+    if (key == "ctrl-c-at-line") {
+        // Any text but the list's own separator, which never reaches here.
+        if (value.empty() || value.size() > 64 || !s->ctrl_c_at_line.empty()) return false;
+        s->ctrl_c_at_line = value;
+        return true;
+    }
     if (key == "fragile") {
         device_fault rule = {};
         if (!parse_fragile(value, &rule)) return false;

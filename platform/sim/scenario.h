@@ -53,6 +53,7 @@ struct sim_scenario {
     std::vector<sim_stall> stalls;
     std::vector<sim_call_at> late_entries;  // transfers another thread tries to cancel before they begin
     std::vector<sim_call_at> ctrl_c_at;     // calls during which Ctrl+C comes
+    std::string ctrl_c_at_line;            // the whole program: Ctrl+C once a line starting so is printed
     bool custom_reply = false;
     std::vector<uint8_t> reply;   // data bytes after the report ID, at most 32
     bool answer = true;           // false: the device never delivers a message report
