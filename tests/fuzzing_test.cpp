@@ -146,4 +146,16 @@ TEST(Fuzz, NoBatchGoesOutBeforeItsJournal) {
     EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
     EXPECT_EQ(read_file(earlier), "evidence\n");
     unlink(earlier.c_str());
+
+    // A path longer than Windows takes is said in words: the call that
+    // measures it sets no error, so no code could be trusted.
+    const std::string long_name(300, 'j');
+    const run_result too_long = run_here("clock=virtual", {"/fuzz", "/out:" + long_name});
+    EXPECT_EQ(too_long.status, 2);
+    EXPECT_NE(too_long.out.find("journal " + long_name + ": its full path is "), std::string::npos) << too_long.out;
+    EXPECT_NE(too_long.out.find(" characters long, more than the 260 a path may have; give /out: a shorter one\n"),
+              std::string::npos)
+        << too_long.out;
+    EXPECT_EQ(too_long.out.find("failed"), std::string::npos) << too_long.out;
+    EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
 }
