@@ -159,3 +159,29 @@ TEST(Fuzz, NoBatchGoesOutBeforeItsJournal) {
     EXPECT_EQ(too_long.out.find("failed"), std::string::npos) << too_long.out;
     EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
 }
+
+// An answer to a fuzzed message that comes after the check's flush must not
+// pass for the check's own. The device echoes, as the probe finds: the check
+// reads past the stale answer, gets nothing more, and the run ends with 5
+// and its journal. A device that does not echo gets its pause before each
+// flush instead, and any answer passes.
+TEST(Fuzz, AStaleAnswerDoesNotPassTheCheck) {
+    const std::string journal = scratch_path("stale.txt");
+    // The 7th frame the device takes (the probe is the 1st) is the first
+    // fuzzed message it answers.
+    const run_result run =
+        run_here("clock=virtual,late-answer=7", {"/fuzz", "/seed:1", "/count:640", "/out:" + journal, "/timeout:1000"});
+    EXPECT_EQ(run.status, 5) << run.out;
+    EXPECT_NE(run.out.find("failed ReadFile 995\nStopped: the driver did not complete ReadFile within 1000 ms\n"
+                           "Fuzz: the driver stopped answering after frame 64 (seed 1)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(reports_read().size(), 2u);  // the probe's answer, then the stale one
+    EXPECT_TRUE(exists(journal));
+    unlink(journal.c_str());
+
+    const run_result other = run_here("clock=virtual,reply=6f6b", {"/fuzz", "/seed:1", "/count:640", "/out:" + journal});
+    EXPECT_EQ(other.status, 0) << other.out;
+    EXPECT_EQ(sleeps(), std::vector<DWORD>(10, 100));
+    EXPECT_FALSE(exists(journal));
+}

@@ -95,6 +95,8 @@ bool sim_configure(const std::string& text, std::string* error) {
     s.sleeps = 0;
     s.frames = 0;
     s.deaf = false;
+    s.mute = false;
+    s.held.clear();
     s.scenario = scenario;
     populate(scenario);
     return true;

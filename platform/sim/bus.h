@@ -90,6 +90,8 @@ struct system_state {
     bool trace = false;
     void (*interrupt)() = nullptr;
     std::string command_line;  // what GetCommandLineA gives
+    bool mute = false;         // late-answer: the device answers nothing more
+    std::vector<std::pair<size_t, input_report>> held;  // answers that come after the next flush
     bool deaf = false;         // a fragile rule matched: no transfer completes any more
     bool recording = true;     // whether sim_events keeps what happened: the tests' runs only
 };
@@ -149,6 +151,8 @@ void report_at_exit();
 // HidD_SetOutputReport: checked as Windows and the device check it, recorded,
 // answered.
 BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length);
+// late-answer: what the device held back reaches the collection once its queue was flushed.
+void deliver_held_answers(size_t iface);
 // A synchronous read of one input report from an open collection.
 BOOL read_input(HANDLE handle, void* buffer, DWORD length, DWORD* read);
 // Each open of a collection that has input reports takes what the device

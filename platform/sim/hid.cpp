@@ -83,5 +83,6 @@ BOOLEAN HidD_FlushQueue(HANDLE handle) {
     if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
     file->input.clear();
     trace("HidD_FlushQueue " + std::string(collection_name(sys().bus[file->iface])));
+    deliver_held_answers(file->iface);
     return succeed_with<BOOLEAN>(TRUE);
 }

@@ -170,7 +170,7 @@ bool parse_item(const std::string& item, sim_scenario* s) {
         {"arrive-after", &s->arrive_after, 3600000},
         {"replylen", &s->reply_length, 33},   {"interrupt-after", &s->interrupt_after, 1000000},
         {"ctrl-c-after", &s->ctrl_c_after, 10000000}, {"ctrl-break-after", &s->ctrl_break_after, 10000000},
-        {"ctrl-close-after", &s->ctrl_close_after, 10000000},
+        {"ctrl-close-after", &s->ctrl_close_after, 10000000}, {"late-answer", &s->late_answer, 10000000},
     };
     for (const counted& c : counts) {
         if (key == c.name) return parse_count(value, c.max, c.field);

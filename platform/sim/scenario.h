@@ -63,6 +63,7 @@ struct sim_scenario {
     int ctrl_c_after = 0;         // Ctrl+C comes during this transfer (from 1); 0: never
     int ctrl_break_after = 0;     // Ctrl+Break, likewise
     int ctrl_close_after = 0;     // the console window closed, likewise
+    int late_answer = 0;          // the device's answer to the frame it takes as this one comes after the next flush, and it answers nothing after; 0: never
     int unplug_after = 0;         // the device is unplugged after taking this many frames; 0: never
     int arrive_after = 0;         // ms after the start at which the quorvex interfaces appear
     std::vector<int> latency_us;  // how long each transfer takes, the list taken in turn; none: no time

@@ -120,7 +120,7 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     if (++sys().frames == sys().scenario.unplug_after) unplug(iface.device);
 
     const size_t answers = answering_collection(iface.device);
-    if (answers == sys().bus.size()) return succeed_with(TRUE);
+    if (answers == sys().bus.size() || sys().mute) return succeed_with(TRUE);
     input_report reply(sys().bus[answers].input_length, 0);
     if (!device_answer(frame, reply.data()) || !sys().scenario.answer || !iface.present) return succeed_with(TRUE);
     if (sys().scenario.custom_reply) {
@@ -128,8 +128,28 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
         reply[0] = DEVICE_MESSAGE_REPORT_ID;
         std::copy(sys().scenario.reply.begin(), sys().scenario.reply.end(), reply.begin() + 1);
     }
+    if (sys().frames == sys().scenario.late_answer) {
+        // A driver that dies answering: its last answer is late, and nothing follows.
+        trace("the device's answer to this frame comes after the next flush, and it answers nothing more");
+        sys().mute = true;
+        sys().held.emplace_back(answers, reply);
+        return succeed_with(TRUE);
+    }
     deliver_input(answers, reply);
     return succeed_with(TRUE);
+}
+
+void deliver_held_answers(size_t iface) {
+    auto& held = sys().held;
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->first != iface) {
+            ++it;
+            continue;
+        }
+        trace("the late answer arrives");
+        deliver_input(it->first, it->second);
+        it = held.erase(it);
+    }
 }
 
 BOOL read_input(HANDLE handle, void* buffer, DWORD length, DWORD* read) {
