@@ -195,8 +195,15 @@ bool prepare(long_run* run, int* status) {
     g_fuzz.journal = CreateFileA(g_fuzz.path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                  nullptr);
     if (g_fuzz.journal == INVALID_HANDLE_VALUE) {
-        printf("Error: the fuzz journal %s: CreateFileA failed: %d; nothing was sent\n", g_fuzz.path,
-               static_cast<int>(GetLastError()));
+        const DWORD error = GetLastError();
+        // Most likely the last run's, kept because the driver stopped answering then.
+        if (error == ERROR_FILE_EXISTS)
+            printf("Error: the fuzz journal %s is already there, from an earlier run: replay it with testquorvex "
+                   "/play:%s, or move it away, or choose another with /out:FILE; nothing was sent\n",
+                   g_fuzz.path, g_fuzz.path);
+        else
+            printf("Error: the fuzz journal %s: CreateFileA failed: %d; nothing was sent\n", g_fuzz.path,
+                   static_cast<int>(error));
         *status = EXIT_NO_RESOURCES;
         return false;
     }

@@ -53,11 +53,22 @@ quorvex_script* compile(const char* name, char* text, size_t size, int* status) 
     }
     *script = {name, text, nullptr, 0};
     script_check check;
-    if (!script_compile(text, size, nullptr, 0, &check)) {
+    if (!script_compile(text, size, nullptr, 0, &check) && check.utf16) {
+        printf("%s: the script is UTF-16 text, as Windows PowerShell 5.1's > writes it; save it as UTF-8 (for "
+               "instance with Set-Content -Encoding utf8, or Notepad's Save as with Encoding UTF-8) and play it "
+               "again; nothing was sent\n",
+               name);
+        release(script);
+        return nullptr;
+    }
+    if (check.errors != 0) {
         for (size_t i = 0; i < check.errors && i < SCRIPT_ERRORS_KEPT; ++i)
             printf("%s:%u:%u: %s\n", name, static_cast<unsigned>(check.kept[i].line),
                    static_cast<unsigned>(check.kept[i].column), check.kept[i].expected);
         printf("%s: %llu error(s); nothing was sent\n", name, static_cast<unsigned long long>(check.errors));
+        // What looks like a modifier was read as the step's own words.
+        if (std::strcmp(name, "/send") == 0 && std::strstr(text, " /") != nullptr)
+            printf("/send takes no modifiers: everything after it, to the end of the line, is its one step\n");
         release(script);
         return nullptr;
     }
@@ -241,11 +252,19 @@ void progress(const long_run* run, int64_t) {
            static_cast<unsigned long long>(run->client->reports_refused));
 }
 
+// "1 step", "2 steps".
+const char* plural(uint64_t count, const char* one, const char* more) { return count == 1 ? one : more; }
+
 void totals(const long_run* run, quorvex_stop_cause) {
-    printf("Play: %llu steps, %llu reports sent, %llu refused; %llu of %llu expectations met\n",
-           static_cast<unsigned long long>(g_play.steps), static_cast<unsigned long long>(run->client->reports_sent),
-           static_cast<unsigned long long>(run->client->reports_refused),
-           static_cast<unsigned long long>(g_play.met), static_cast<unsigned long long>(g_play.expectations));
+    const uint64_t steps = g_play.steps, sent = run->client->reports_sent, expectations = g_play.expectations;
+    printf("Play: %llu %s, %llu %s sent, %llu refused", static_cast<unsigned long long>(steps),
+           plural(steps, "step", "steps"), static_cast<unsigned long long>(sent), plural(sent, "report", "reports"),
+           static_cast<unsigned long long>(run->client->reports_refused));
+    // A script without expectations has nothing to say of them.
+    if (expectations != 0)
+        printf("; %llu of %llu %s met", static_cast<unsigned long long>(g_play.met),
+               static_cast<unsigned long long>(expectations), plural(expectations, "expectation", "expectations"));
+    printf("\n");
 }
 
 int verdict(const long_run* run, quorvex_stop_cause stop) {

@@ -31,7 +31,21 @@ struct cursor {
     const char* failed_at = nullptr;
     char expected[sizeof(script_error::expected)] = {};
 
+    // "found 'WORD', expected WHAT": the word at where, as far as a blank,
+    // a comma, a bracket or a comment, then what would have been right.
     bool fail(const char* where, QUORVEX_FORMAT_STRING const char* format, ...) QUORVEX_PRINTF_LIKE(3, 4) {
+        if (failed) return false;
+        failed = true;
+        failed_at = where;
+        size_t used = found(where);
+        va_list arguments;
+        va_start(arguments, format);
+        vsnprintf(expected + used, sizeof(expected) - used, format, arguments);
+        va_end(arguments);
+        return false;
+    }
+    // A line that names what it found in words of its own.
+    bool fail_as_is(const char* where, QUORVEX_FORMAT_STRING const char* format, ...) QUORVEX_PRINTF_LIKE(3, 4) {
         if (failed) return false;
         failed = true;
         failed_at = where;
@@ -40,6 +54,22 @@ struct cursor {
         vsnprintf(expected, sizeof(expected), format, arguments);
         va_end(arguments);
         return false;
+    }
+    // Writes "found ..., expected " and gives its length.
+    size_t found(const char* where) {
+        if (where == end || *where == '#') return static_cast<size_t>(snprintf(expected, sizeof(expected), "found the end of the line, expected "));
+        char word[3 * 4 * 8 + 4] = {};
+        size_t length = 0;
+        const char* from = where;
+        // The byte that was wrong, at least, however it reads.
+        do {
+            const auto byte = static_cast<unsigned char>(*from);
+            if (byte >= 0x20 && byte < 0x7F) word[length++] = static_cast<char>(byte);
+            else length += static_cast<size_t>(snprintf(word + length, sizeof(word) - length, "\\x%02X", byte));
+            ++from;
+        } while (from < end && length < 24 && !blank(*from) && *from != ',' && *from != ']' && *from != '#');
+        const bool cut = from < end && !blank(*from) && *from != ',' && *from != ']' && *from != '#';
+        return static_cast<size_t>(snprintf(expected, sizeof(expected), "found '%s%s', expected ", word, cut ? "..." : ""));
     }
     void skip_blanks() {
         while (at < end && blank(*at)) ++at;
@@ -163,18 +193,23 @@ bool name_list(cursor& c, const layout_field& field, uint8_t* inner) {
         if (!list_item(c, &item, &length)) return false;
         uint32_t usage = 0;
         if (keys) {
-            if (slot == field.width) return c.fail(item, "at most %d keys", field.width);
+            const int shown = static_cast<int>(length < 24 ? length : 24);
+            if (slot == field.width) return c.fail_as_is(item, "found '%.*s', expected at most %d keys", shown, item, field.width);
             const int named = layout_key_named(item, length);
             if (named < 0 && !hex_usage(item, length, &usage))
-                return c.fail(item, "a key: a name the device view prints (A, 1, Enter, Caps Lock, ...) or a usage "
-                                    "in hexadecimal (0x04)");
+                return c.fail_as_is(item,
+                                    "found '%.*s', expected a key: a name the device view prints (A, 1, Enter, Caps "
+                                    "Lock, ...) or a usage in hexadecimal (0x04)",
+                                    shown, item);
             inner[field.offset + slot++] = static_cast<uint8_t>(named >= 0 ? static_cast<uint32_t>(named) : usage);
         } else {
             const int bit = layout_modifier_named(item, length);
             if (bit >= 0) usage = 0xE0 + static_cast<uint32_t>(bit);
             else if (!hex_usage(item, length, &usage) || usage < 0xE0 || usage > 0xE7)
-                return c.fail(item, "a modifier: Left Ctrl, Left Shift, Left Alt, Left GUI, Right Ctrl, Right Shift, "
-                                    "Right Alt, Right GUI, or its usage 0xe0 to 0xe7");
+                return c.fail_as_is(item,
+                                    "found '%.*s', expected a modifier: Left Ctrl, Left Shift, Left Alt, Left GUI, "
+                                    "Right Ctrl, Right Shift, Right Alt, Right GUI, or its usage 0xe0 to 0xe7",
+                                    static_cast<int>(length < 24 ? length : 24), item);
             inner[field.offset] = static_cast<uint8_t>(inner[field.offset] | 1u << (usage - 0xE0));
         }
         if (c.take(']')) break;
@@ -199,13 +234,16 @@ bool field_value(cursor& c, const char* what, const layout_field* fields, int co
     for (int i = 0; i < count; ++i)
         if (std::strlen(fields[i].name) == length && std::strncmp(fields[i].name, name, length) == 0) index = i;
     if (index < 0 || !c.take('=')) {
-        char expected[sizeof(c.expected)];
-        snprintf(expected, sizeof(expected), "a field of %s: ", what);
-        list_names(expected, sizeof(expected), fields, count);
         if (index >= 0) return c.fail(c.at, "'=' and a value after %s", fields[index].name);
-        return c.fail(name, "%s%s", expected, std::strcmp(what, "multitouch") == 0 ? ", or a contact [...]" : "");
+        char names[sizeof(c.expected)] = {};
+        list_names(names, sizeof(names), fields, count);
+        const char* contact = std::strcmp(what, "multitouch") == 0 ? ", or a contact [...]" : "";
+        if (length == 0) return c.fail(name, "a field of %s: %s%s", what, names, contact);
+        return c.fail_as_is(name, "unknown field '%.*s' of %s (%s%s)", static_cast<int>(length < 24 ? length : 24), name,
+                            what, names, contact);
     }
-    if (*given & 1u << index) return c.fail(name, "each field once: %s is given before", fields[index].name);
+    if (*given & 1u << index)
+        return c.fail_as_is(name, "%s given twice: each field once", fields[index].name);
     *given |= 1u << index;
     const layout_field& field = fields[index];
     if (field.style == field_style::modifiers || field.style == field_style::keys) return name_list(c, field, base);
@@ -286,18 +324,22 @@ const step_word* step_word_named(const char* name, size_t length) {
     return nullptr;
 }
 
-// "a step: multitouch, mouse, ..., frame or sleep"
-void fail_unknown_step(cursor& c, const char* where) {
-    char words[sizeof(script_error::expected)] = "a step:";
+// "unknown step 'WORD' (multitouch, mouse, ..., frame or sleep)"
+void fail_unknown_step(cursor& c, const char* where, const char* word, size_t length) {
+    char words[sizeof(script_error::expected)] = "";
     size_t kinds = 0;
     const layout_kind* kind = layout_kinds(&kinds);
     const size_t all = kinds + sizeof(kStepWords) / sizeof(kStepWords[0]);
     for (size_t i = 0; i < all; ++i) {
-        const char* word = i < kinds ? kind[i].name : kStepWords[i - kinds].word;
+        const char* name = i < kinds ? kind[i].name : kStepWords[i - kinds].word;
         const size_t used = std::strlen(words);
-        snprintf(words + used, sizeof(words) - used, "%s %s", i == 0 ? "" : i + 1 == all ? " or" : ",", word);
+        snprintf(words + used, sizeof(words) - used, "%s%s", i == 0 ? "" : i + 1 == all ? " or " : ", ", name);
     }
-    c.fail(where, "%s", words);
+    if (length == 0) {
+        c.fail(where, "a step: %s", words);
+        return;
+    }
+    c.fail_as_is(where, "unknown step '%.*s' (%s)", static_cast<int>(length < 24 ? length : 24), word, words);
 }
 
 // The step on one line, if any: true when it holds one, which *step gets.
@@ -340,7 +382,9 @@ bool read_step(cursor& c, script_step* step) {
         step->kind = step_kind::sleep;
         number(c, kSleepMax, &step->sleep_ms);
     } else {
-        fail_unknown_step(c, first);
+        size_t typed = 0;
+        while (first + typed < c.end && !blank(first[typed]) && first[typed] != '#') ++typed;
+        fail_unknown_step(c, first, first, typed);
     }
     const char* last = c.at;
     c.skip_blanks();
@@ -353,8 +397,32 @@ bool read_step(cursor& c, script_step* step) {
 
 }  // namespace
 
+namespace {
+
+// A byte-order mark of either order, or a NUL every other byte in what
+// begins the text: what Windows PowerShell 5.1's > and Notepad's "Unicode" write.
+bool looks_utf16(const char* text, size_t size) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) return true;
+    const size_t looked = size < 64 ? size & ~static_cast<size_t>(1) : 64;
+    if (looked < 4) return false;
+    bool even = true, odd = true;
+    for (size_t i = 0; i < looked; i += 2) {
+        even = even && bytes[i] == 0;
+        odd = odd && bytes[i + 1] == 0;
+    }
+    return even || odd;
+}
+
+}  // namespace
+
 bool script_compile(const char* text, size_t size, script_step* steps, size_t room, script_check* check) {
     std::memset(check, 0, sizeof(*check));
+    if (looks_utf16(text, size)) {
+        check->utf16 = true;
+        check->errors = 1;
+        return false;
+    }
     size_t at = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     for (uint32_t line = 1; at < size; ++line) {
         const char* begin = text + at;

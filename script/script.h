@@ -34,12 +34,13 @@ struct script_step {
 struct script_error {
     uint32_t line;
     uint32_t column;  // from 1, in bytes
-    char expected[160];
+    char expected[256];
 };
 
 struct script_check {
     size_t steps;   // how many the text holds
     size_t errors;  // how many lines are wrong, in all
+    bool utf16;     // the text is UTF-16, which no line of it is read as: one error
     script_error kept[SCRIPT_ERRORS_KEPT];  // the first of them
 };
 

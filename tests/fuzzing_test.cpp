@@ -142,7 +142,11 @@ TEST(Fuzz, NoBatchGoesOutBeforeItsJournal) {
     const std::string earlier = script_file("evidence\n");
     const run_result refused = run_here("clock=virtual", {"/fuzz", "/out:" + earlier});
     EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.out.find(": CreateFileA failed: 80; nothing was sent\n"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("Error: the fuzz journal " + earlier + " is already there, from an earlier run: replay "
+                               "it with testquorvex /play:" + earlier +
+                               ", or move it away, or choose another with /out:FILE; nothing was sent\n"),
+              std::string::npos)
+        << refused.out;
     EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
     EXPECT_EQ(read_file(earlier), "evidence\n");
     unlink(earlier.c_str());

@@ -156,27 +156,31 @@ TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
         std::string text;
         std::string lines;  // P stands for the script's path
     } cases[] = {
-        {"mose x=1\n", "P:1:1: a step: multitouch, mouse, digitizer, joystick, keyboard, message, expect, flush, frame "
-                       "or sleep\n"},
-        {"mouse\n  mouse z=1\n", "P:2:9: a field of mouse: buttons, x, y or wheel\n"},
-        {"mouse x=12a\n", "P:1:9: " + number + "\n"},
-        {"joystick v7=65536 # too wide\n", "P:1:13: a number from 0 to 65535\n"},
-        {"mouse buttons=256\n", "P:1:15: a number from 0 to 255\n"},
-        {"mouse x=1 x=2\n", "P:1:11: each field once: x is given before\n"},
-        {"message \"a\\qb\"\n", "P:1:11: \\xNN (two hex digits), \\\" or \\\\ after a backslash\n"},
-        {"message \"" + std::string(33, 'a') + "\"\n", "P:1:42: at most 32 bytes of text\n"},
-        {"expect \"open\n", "P:1:13: a closing quote\n"},
+        {"mose x=1\n", "P:1:1: unknown step 'mose' (multitouch, mouse, digitizer, joystick, keyboard, message, "
+                       "expect, flush, frame or sleep)\n"},
+        {"mouse\n  mouse z=1\n", "P:2:9: unknown field 'z' of mouse (buttons, x, y or wheel)\n"},
+        {"mouse x=1 y=2 wheal=0\n", "P:1:15: unknown field 'wheal' of mouse (buttons, x, y or wheel)\n"},
+        {"mouse x=12a\n", "P:1:9: found '12a', expected " + number + "\n"},
+        {"joystick v7=65536 # too wide\n", "P:1:13: found '65536', expected a number from 0 to 65535\n"},
+        {"mouse buttons=256\n", "P:1:15: found '256', expected a number from 0 to 255\n"},
+        {"mouse x=1 x=2\n", "P:1:11: x given twice: each field once\n"},
+        {"message \"a\\qb\"\n", "P:1:11: found '\\qb\"', expected \\xNN (two hex digits), \\\" or \\\\ after a backslash\n"},
+        {"message \"" + std::string(33, 'a') + "\"\n", "P:1:42: found 'a\"', expected at most 32 bytes of text\n"},
+        {"expect \"open\n", "P:1:13: found the end of the line, expected a closing quote\n"},
         // An escape read whole up to the line's end: what is missing is the quote.
-        {"expect \"op\\x4E\n", "P:1:15: a closing quote\n"},
-        {frame_66 + "\n", "P:1:202: at most 65 bytes\n"},
-        {"keyboard keys=[A, B, C, D, E, F, G]\n", "P:1:34: at most 6 keys\n"},
+        {"expect \"op\\x4E\n", "P:1:15: found the end of the line, expected a closing quote\n"},
+        {frame_66 + "\n", "P:1:202: found '00', expected at most 65 bytes\n"},
+        {"keyboard keys=[A, B, C, D, E, F, G]\n", "P:1:34: found 'G', expected at most 6 keys\n"},
         {"keyboard modifiers=[Left Shoe]\n",
-         "P:1:21: a modifier: Left Ctrl, Left Shift, Left Alt, Left GUI, Right Ctrl, Right Shift, Right Alt, Right "
-         "GUI, or its usage 0xe0 to 0xe7\n"},
-        {"multitouch [x=1\n", "P:1:16: a ']' to close the contact\n"},
-        {"sleep 600001\r\n", "P:1:7: a number from 0 to 600000\n"},
-        {"flush now\n", "P:1:7: the end of the line\n"},
-        {"\xEF\xBB\xBF" "frame 40 7\n", "P:1:10: a byte as two hex digits, or via=set\n"},
+         "P:1:21: found 'Left Shoe', expected a modifier: Left Ctrl, Left Shift, Left Alt, Left GUI, Right Ctrl, Right "
+         "Shift, Right Alt, Right GUI, or its usage 0xe0 to 0xe7\n"},
+        {"multitouch [x=1\n", "P:1:16: found the end of the line, expected a ']' to close the contact\n"},
+        {"sleep 600001\r\n", "P:1:7: found '600001', expected a number from 0 to 600000\n"},
+        {"flush now\n", "P:1:7: found 'now', expected the end of the line\n"},
+        {"\xEF\xBB\xBF" "frame 40 7\n", "P:1:10: found '7', expected a byte as two hex digits, or via=set\n"},
+        // What cannot be printed is shown as the script would write it.
+        {"mouse x=\x01\n", "P:1:9: found '\\x01', expected " + number + "\n"},
+        {"mouse x=" + std::string(40, '9') + "\n", "P:1:9: found '" + std::string(24, '9') + "...', expected " + number + "\n"},
     };
     for (const auto& c : cases) {
         const std::string path = script_file(c.text);
@@ -190,6 +194,19 @@ TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
         unlink(path.c_str());
     }
 
+    // UTF-16, with either byte-order mark or none: one line that says so and what to do.
+    for (const std::string& text : {std::string("\xFF\xFEm\0o\0u\0s\0e\0", 12), std::string("\xFE\xFF\0m\0o", 6),
+                                    std::string("m\0o\0u\0s\0e\0 \0x\0=\0" "1\0\n\0", 20)}) {
+        const std::string path = script_file(text);
+        const run_result run = run_here("", {"/play:" + path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, path + ": the script is UTF-16 text, as Windows PowerShell 5.1's > writes it; save it as "
+                                  "UTF-8 (for instance with Set-Content -Encoding utf8, or Notepad's Save as with "
+                                  "Encoding UTF-8) and play it again; nothing was sent\n");
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
+        unlink(path.c_str());
+    }
+
     // Eleven wrong lines among right ones: the first ten, and the count.
     std::string text = "mouse x=1\n";
     for (int i = 0; i < 11; ++i) text += "mouse x=-1\n";
@@ -197,7 +214,7 @@ TEST(Script, ARejectedScriptSendsNothingAndNamesEachError) {
     const run_result many = run_here("", {"/play:" + path});
     EXPECT_EQ(many.status, 1);
     std::string lines;
-    for (int line = 2; line <= 11; ++line) lines += path + ":" + std::to_string(line) + ":9: " + number + "\n";
+    for (int line = 2; line <= 11; ++line) lines += path + ":" + std::to_string(line) + ":9: found '-1', expected " + number + "\n";
     EXPECT_EQ(many.out, lines + path + ": 11 error(s); nothing was sent\n");
     unlink(path.c_str());
 }
@@ -251,21 +268,21 @@ TEST(Play, RefusalsExpectationsStallsRepeatAndQuiet) {
         std::string out;  // after the head
     } cases[] = {
         {"", {}, 0, "1 time(s), each transfer within 5000 ms\n" + lines +
-                        "Play: 5 steps, 3 reports sent, 0 refused; 1 of 1 expectations met\n"},
+                        "Play: 5 steps, 3 reports sent, 0 refused; 1 of 1 expectation met\n"},
         {"fail=WriteFile@1", {}, 4, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") +
                                         "failed WriteFile 31\n" + at(4, "message \"hi\"") + at(6, "frame 40 07 03 via=set") +
-                                        "Play: 5 steps, 3 reports sent, 1 refused; 1 of 1 expectations met\n"},
+                                        "Play: 5 steps, 3 reports sent, 1 refused; 1 of 1 expectation met\n"},
         {"reply=ho", {}, 4, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
                                 path + ":5: expected \"hi\", the device answered \"ho\"\n" + at(6, "frame 40 07 03 via=set") +
-                                "Play: 5 steps, 3 reports sent, 0 refused; 0 of 1 expectations met\n"},
+                                "Play: 5 steps, 3 reports sent, 0 refused; 0 of 1 expectation met\n"},
         // Past its deadline the run stops where it is.
         {"stall=WriteFile@2", {"/timeout:250"}, 5,
          "1 time(s), each transfer within 250 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
              "failed WriteFile 995\nStopped: the driver did not complete WriteFile within 250 ms\n"
-             "Play: 2 steps, 2 reports sent, 1 refused; 0 of 0 expectations met\n"},
+             "Play: 2 steps, 2 reports sent, 1 refused\n"},
         {"answer=none", {}, 5, "1 time(s), each transfer within 5000 ms\n" + at(2, "mouse x=1") + at(4, "message \"hi\"") +
                                    "failed ReadFile 995\nStopped: the driver did not complete ReadFile within 5000 ms\n"
-                                   "Play: 3 steps, 2 reports sent, 0 refused; 0 of 1 expectations met\n"},
+                                   "Play: 3 steps, 2 reports sent, 0 refused; 0 of 1 expectation met\n"},
         {"", {"/repeat:2"}, 0, "2 time(s), each transfer within 5000 ms\n" + lines + lines +
                                    "Play: 10 steps, 6 reports sent, 0 refused; 2 of 2 expectations met\n"},
         // Quiet: the failures, where they were, progress once a second, the summary.
@@ -292,7 +309,7 @@ TEST(Play, RefusalsExpectationsStallsRepeatAndQuiet) {
     EXPECT_EQ(unflushed.status, 4);
     const std::string unflushed_tail = "failed HidD_FlushQueue 31\n" + flushing + ":4: message \"c\"\n" + flushing +
                                        ":5: expected \"c\", the device answered \"a\"\nPlay: 5 steps, 3 reports sent, 0 "
-                                       "refused; 0 of 1 expectations met\n";
+                                       "refused; 0 of 1 expectation met\n";
     EXPECT_EQ(tail(unflushed.out, unflushed_tail.size()), unflushed_tail) << unflushed.out;
     unlink(flushing.c_str());
 }
@@ -302,7 +319,7 @@ TEST(Play, SendPlaysOneStepFromTheCommandLine) {
     const run_result run = run_here("clock=virtual", {"/send", "keyboard", "keys=[Caps", "Lock]", "modifiers=[0xe1]"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, connected_prologue() + "/send:1: keyboard keys=[Caps Lock] modifiers=[0xe1]\n"
-                                              "Play: 1 steps, 1 reports sent, 0 refused; 0 of 0 expectations met\n");
+                                              "Play: 1 step, 1 report sent, 0 refused\n");
     EXPECT_EQ(frames_received(), (std::vector<expected_frame>{
                                      {'W', {0x40, 0x09, 0x07, 0x02, 0x00, 0x39, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -322,7 +339,15 @@ TEST(Play, SendPlaysOneStepFromTheCommandLine) {
 
     const run_result wrong = run_here("", {"/send", "mouse", "x=70000"});
     EXPECT_EQ(wrong.status, 1);
-    EXPECT_EQ(wrong.out, "/send:1:9: a number from 0 to 65535\n/send: 1 error(s); nothing was sent\n");
+    EXPECT_EQ(wrong.out, "/send:1:9: found '70000', expected a number from 0 to 65535\n/send: 1 error(s); nothing was sent\n");
+    EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
+
+    // A modifier is part of the step, and the error says where the step went wrong.
+    const run_result modifier = run_here("", {"/send", "mouse", "x=1", "/timeout:5"});
+    EXPECT_EQ(modifier.status, 1);
+    EXPECT_EQ(modifier.out, "/send:1:11: found '/timeout:5', expected a field of mouse: buttons, x, y or wheel\n"
+                            "/send: 1 error(s); nothing was sent\n"
+                            "/send takes no modifiers: everything after it, to the end of the line, is its one step\n");
     EXPECT_EQ(sim_calls("SetupDiGetClassDevsA"), 0);
 
     const run_result none = run_here("", {"/send"});
@@ -382,8 +407,8 @@ TEST(WholeProgram, PlaysStandardInputAndSendsWhatWasTyped) {
     const child_result played = finish_child(child, 60000);
     unlink(input.c_str());
     EXPECT_EQ(played.status, 0);
-    const std::string played_tail = "\n-:1: message \"hi\"\nPlay: 2 steps, 1 reports sent, 0 refused; 1 of 1 "
-                                    "expectations met\n";
+    const std::string played_tail = "\n-:1: message \"hi\"\nPlay: 2 steps, 1 report sent, 0 refused; 1 of 1 "
+                                    "expectation met\n";
     EXPECT_EQ(tail(played.out, played_tail.size()), played_tail) << played.out;
 
     // The quotes of the command line survive to the step; the comment after it goes nowhere.

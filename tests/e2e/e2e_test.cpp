@@ -436,7 +436,7 @@ TEST(EndToEnd, play) {
     expect_no_crash(result);
     EXPECT_EQ(result.status, 4) << result.out;
     EXPECT_NE(result.out.find("\r\nfailed WriteFile "), std::string::npos) << result.out;
-    const std::string summary = "Play: 8 steps, 7 reports sent, 1 refused; 1 of 1 expectations met\r\n";
+    const std::string summary = "Play: 8 steps, 7 reports sent, 1 refused; 1 of 1 expectation met\r\n";
     ASSERT_GE(result.out.size(), summary.size());
     EXPECT_EQ(result.out.substr(result.out.size() - summary.size()), summary) << result.out;
 
