@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "client/error_text.h"
 #include "layout/fuzz_frames.h"
 #include "reports/message.h"
 
@@ -70,8 +71,10 @@ void count_refusal(DWORD code) {
 }
 
 bool journal_failed(const char* call) {
-    printf("Error: the fuzz journal %s: %s failed: %d; the batch was not sent\n", g_fuzz.path, call,
-           static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    printf("Error: the fuzz journal %s: %s failed: %s; the batch was not sent\n", g_fuzz.path, call,
+           quorvex_error_text(error, text, sizeof(text)));
     return false;
 }
 
@@ -173,7 +176,9 @@ bool prepare(long_run* run, int* status) {
     const char* out = settings.out != nullptr ? settings.out : name;
     const DWORD length = GetFullPathNameA(out, sizeof(g_fuzz.path), g_fuzz.path, nullptr);
     if (length == 0) {
-        printf("Error: the fuzz journal %s: GetFullPathNameA failed: %d\n", out, static_cast<int>(GetLastError()));
+        const DWORD error = GetLastError();
+        char text[QUORVEX_ERROR_TEXT_MAX];
+        printf("Error: the fuzz journal %s: GetFullPathNameA failed: %s\n", out, quorvex_error_text(error, text, sizeof(text)));
         *status = EXIT_NO_RESOURCES;
         return false;
     }
@@ -196,14 +201,15 @@ bool prepare(long_run* run, int* status) {
                                  nullptr);
     if (g_fuzz.journal == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        char text[QUORVEX_ERROR_TEXT_MAX];
         // Most likely the last run's, kept because the driver stopped answering then.
         if (error == ERROR_FILE_EXISTS)
             printf("Error: the fuzz journal %s is already there, from an earlier run: replay it with testquorvex "
                    "/play:%s, or move it away, or choose another with /out:FILE; nothing was sent\n",
                    g_fuzz.path, g_fuzz.path);
         else
-            printf("Error: the fuzz journal %s: CreateFileA failed: %d; nothing was sent\n", g_fuzz.path,
-                   static_cast<int>(error));
+            printf("Error: the fuzz journal %s: CreateFileA failed: %s; nothing was sent\n", g_fuzz.path,
+                   quorvex_error_text(error, text, sizeof(text)));
         *status = EXIT_NO_RESOURCES;
         return false;
     }
@@ -291,6 +297,13 @@ void totals(const long_run*, quorvex_stop_cause stop) {
                static_cast<unsigned long long>(g_fuzz.checks));
     else
         printf("; the driver answered all %llu checks\n", static_cast<unsigned long long>(g_fuzz.checks));
+    // The codes stay numbers above, and are named once here.
+    if (known == 0) return;
+    printf("Fuzz: refused with");
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    for (int i = 0; i < known; ++i)
+        printf("%s %s", i == 0 ? "" : ",", quorvex_error_text(g_fuzz.codes[i].code, text, sizeof(text)));
+    printf("\n");
 }
 
 // Decides the status, and with it whether the journal is evidence to keep.
@@ -307,8 +320,11 @@ int verdict(const long_run*, quorvex_stop_cause stop) {
 // that stopped answering.
 void release(long_run*) {
     CloseHandle(g_fuzz.journal);
-    if (!g_fuzz.stopped_answering && !DeleteFileA(g_fuzz.path))
-        printf("Error: the fuzz journal %s: DeleteFileA failed: %d\n", g_fuzz.path, static_cast<int>(GetLastError()));
+    if (!g_fuzz.stopped_answering && !DeleteFileA(g_fuzz.path)) {
+        const DWORD error = GetLastError();
+        char text[QUORVEX_ERROR_TEXT_MAX];
+        printf("Error: the fuzz journal %s: DeleteFileA failed: %s\n", g_fuzz.path, quorvex_error_text(error, text, sizeof(text)));
+    }
 }
 
 }  // namespace

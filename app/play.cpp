@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "app/long_run.h"
+#include "client/error_text.h"
 #include "reports/message.h"
 #include "script/script.h"
 
@@ -92,7 +93,8 @@ quorvex_script* compile(const char* name, char* text, size_t size, int* status) 
 }
 
 bool unreadable(const char* name, const char* call, DWORD error, HANDLE file) {
-    printf("Error: the script %s cannot be read: %s failed: %d\n", name, call, static_cast<int>(error));
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    printf("Error: the script %s cannot be read: %s failed: %s\n", name, call, quorvex_error_text(error, text, sizeof(text)));
     if (file != nullptr && file != INVALID_HANDLE_VALUE && std::strcmp(name, "-") != 0) CloseHandle(file);
     return false;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "client/error_text.h"
 #include "client/run_end.h"
 
 namespace {
@@ -78,7 +79,9 @@ DWORD WINAPI watch(LPVOID argument) {
 
 // Names the call Windows refused, with its error, before anything else runs.
 bool could_not_start(const char* call) {
-    printf("Error: the transfer watchdog could not start: %s failed: %d\n", call, static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    printf("Error: the transfer watchdog could not start: %s failed: %s\n", call, quorvex_error_text(error, text, sizeof(text)));
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "client/error_text.h"
 #include "client/run_end.h"
 
 namespace {
@@ -45,8 +46,10 @@ bool quorvex_stop_install(quorvex_client* client) {
     g_client = client;
     if (SetConsoleCtrlHandler(on_control, TRUE)) return true;
     g_client = nullptr;
-    printf("Error: the Ctrl+C handler could not be installed: SetConsoleCtrlHandler failed: %d\n",
-           static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    printf("Error: the Ctrl+C handler could not be installed: SetConsoleCtrlHandler failed: %s\n",
+           quorvex_error_text(error, text, sizeof(text)));
     return false;
 }
 

@@ -251,10 +251,11 @@ TEST(FaultSweep, EveryCallOfEveryOperationFailingInTurn) {
                     op == "SetConsoleCtrlHandler") {
                     // No deadline or no way to stop it with its summary, no run: it ends before the device is searched.
                     EXPECT_EQ(run.status, 2) << context;
+                    const std::string no_memory = " (Not enough memory resources are available to process this command.)\n";
                     const std::string line =
                         op == "SetConsoleCtrlHandler"
-                            ? "Error: the Ctrl+C handler could not be installed: SetConsoleCtrlHandler failed: 8\n"
-                            : "Error: the transfer watchdog could not start: " + op + " failed: 8\n";
+                            ? "Error: the Ctrl+C handler could not be installed: SetConsoleCtrlHandler failed: 8" + no_memory
+                            : "Error: the transfer watchdog could not start: " + op + " failed: 8" + no_memory;
                     EXPECT_EQ(run.out.substr(run.out.size() - std::min(line.size(), run.out.size())), line) << context;
                     EXPECT_EQ(count_of(run.out, kSending), 0) << context;
                     continue;

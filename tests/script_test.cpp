@@ -233,12 +233,12 @@ TEST(Script, AScriptThatCannotBeReadSendsNothing) {
         int status;
     } cases[] = {
         {"", "/no/such/folder/script.txt",
-         "Error: the script /no/such/folder/script.txt cannot be read: CreateFileA failed: 3\n", 1},
-        {"", missing, "Error: the script " + missing + " cannot be read: CreateFileA failed: 2\n", 1},
-        {"", scratch_folder(), "Error: the script " + scratch_folder() + " cannot be read: CreateFileA failed: 5\n", 1},
+         "Error: the script /no/such/folder/script.txt cannot be read: CreateFileA failed: 3 (The system cannot find the path specified.)\n", 1},
+        {"", missing, "Error: the script " + missing + " cannot be read: CreateFileA failed: 2 (The system cannot find the file specified.)\n", 1},
+        {"", scratch_folder(), "Error: the script " + scratch_folder() + " cannot be read: CreateFileA failed: 5 (Access is denied.)\n", 1},
         // Held by another program, a read that fails, no room.
-        {"fail=file:CreateFileA", fine, "Error: the script " + fine + " cannot be read: CreateFileA failed: 32\n", 1},
-        {"fail=file:ReadFile@2", fine, "Error: the script " + fine + " cannot be read: ReadFile failed: 30\n", 1},
+        {"fail=file:CreateFileA", fine, "Error: the script " + fine + " cannot be read: CreateFileA failed: 32 (The process cannot access the file because it is being used by another process.)\n", 1},
+        {"fail=file:ReadFile@2", fine, "Error: the script " + fine + " cannot be read: ReadFile failed: 30 (The system cannot read from the specified device.)\n", 1},
         {"fail=malloc@1", fine, "Error: no room for the script " + fine + "\n", 2},
         {"", big, big + ": more than 1 MiB; nothing was sent\n", 1},
         {"", many, many + ": more than 100000 steps; nothing was sent\n", 1},

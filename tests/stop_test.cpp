@@ -69,12 +69,15 @@ TEST(Stop, CtrlCEndsEachLongRunWithItsSummarySoFar) {
         // /fuzz checks the driver first; the journal goes only if it answers.
         // (The probe of whether the device echoes is transfers 1 and 2.)
         {{"/fuzz", "/seed:1", "/count:300", "/out:" + journal}, "ctrl-c-after=9", EXIT_INTERRUPTED,
-         "Stopped by Ctrl+C\nFuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered all 1 checks\n"},
+         "Stopped by Ctrl+C\nFuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered all 1 checks\n"
+         "Fuzz: refused with 87 (The parameter is incorrect.)\n"},
         {{"/fuzz", "/seed:1", "/count:300", "/out:" + journal}, "ctrl-c-after=9,fail=ReadFile@2", EXIT_STALLED,
-         "Fuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered 0 of 1 checks\n"},
+         "Fuzz: 7 frames (seed 1): 4 accepted, 3 refused (87: 3); the driver answered 0 of 1 checks\n"
+         "Fuzz: refused with 87 (The parameter is incorrect.)\n"},
         // Ctrl+C while the second batch's journal is written: none of it goes out.
         {{"/fuzz", "/seed:1", "/count:300", "/out:" + journal}, "ctrl-c-at=file:WriteFile@2", EXIT_INTERRUPTED,
-         "Stopped by Ctrl+C\nFuzz: 64 frames (seed 1): 6 accepted, 58 refused (87: 58); the driver answered all 1 checks\n"},
+         "Stopped by Ctrl+C\nFuzz: 64 frames (seed 1): 6 accepted, 58 refused (87: 58); the driver answered all 1 checks\n"
+         "Fuzz: refused with 87 (The parameter is incorrect.)\n"},
         // A deadline wins over the stop.
         {{"/flood", "/count:100"}, "ctrl-c-after=9,stall=WriteFile@9", EXIT_STALLED,
          "failed WriteFile 995\nStopped: the driver did not complete WriteFile within 5000 ms\nFlood: 9 frames in "

@@ -283,3 +283,48 @@ void AcquireSRWLockExclusive(PSRWLOCK lock) {
 }
 
 void ReleaseSRWLockExclusive(PSRWLOCK lock) { __atomic_store_n(&lock->Ptr, nullptr, __ATOMIC_RELEASE); }
+
+// ---- messages ----------------------------------------------------------------
+
+DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD id, DWORD language, LPSTR buffer, DWORD size, va_list*) {
+    system_call call;
+    // The system's own texts, in the neutral language, of the codes the client can meet.
+    static const struct {
+        DWORD code;
+        const char* text;
+    } kTexts[] = {
+        {ERROR_INVALID_FUNCTION, "Incorrect function."},
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+        {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+        {ERROR_ACCESS_DENIED, "Access is denied."},
+        {ERROR_INVALID_HANDLE, "The handle is invalid."},
+        {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
+        {ERROR_WRITE_FAULT, "The system cannot write to the specified device."},
+        {ERROR_READ_FAULT, "The system cannot read from the specified device."},
+        {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
+        {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
+        {ERROR_FILE_EXISTS, "The file exists."},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+        {ERROR_BROKEN_PIPE, "The pipe has been ended."},
+        {ERROR_DISK_FULL, "There is not enough space on the disk."},
+        {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread exit or an application request."},
+        {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},
+        {ERROR_NOT_FOUND, "Element not found."},
+        {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation."},
+    };
+    // Only what the client asks: the system's table, no inserts, the neutral language.
+    const DWORD wanted = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    if (flags != wanted || language != MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT) || buffer == nullptr) {
+        fprintf(stderr, "sim: FormatMessageA is simulated for system messages in the neutral language only\n");
+        std::abort();
+    }
+    for (const auto& entry : kTexts) {
+        if (entry.code != id) continue;
+        // Windows ends each text with a line end.
+        const std::string text = std::string(entry.text) + "\r\n";
+        if (text.size() + 1 > size) return fail_with<DWORD>(ERROR_INSUFFICIENT_BUFFER, 0);
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return succeed_with(static_cast<DWORD>(text.size()));
+    }
+    return fail_with<DWORD>(317, 0);  // ERROR_MR_MID_NOT_FOUND
+}

@@ -3,6 +3,7 @@
 // 32-bit integer widths. The functions are implemented by the simulated system.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,6 +15,7 @@ typedef unsigned char UCHAR;
 typedef char CHAR;
 typedef uint16_t USHORT;
 typedef uint16_t USAGE;
+typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t ULONG;
 typedef int32_t LONG;
@@ -28,6 +30,7 @@ typedef void* HWND;
 typedef void* HDEVINFO;
 typedef const char* PCSTR;
 typedef const char* LPCSTR;
+typedef char* LPSTR;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef unsigned int UINT;
@@ -207,6 +210,13 @@ HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
 BOOL CancelSynchronousIo(HANDLE thread);
 [[noreturn]] void ExitProcess(UINT exitCode);
 HANDLE GetStdHandle(DWORD stdHandle);
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(primary, sub) ((((WORD)(sub)) << 10) | (WORD)(primary))
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     va_list* arguments);
 #define FILE_BEGIN 0
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);

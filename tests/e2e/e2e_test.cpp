@@ -3,6 +3,7 @@
 // minidriver presents. e2e.sh starts this with the environment below, in the
 // shared prefix where the e2e_device fixture installed the device.
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -440,6 +441,12 @@ TEST(EndToEnd, play) {
     ASSERT_GE(result.out.size(), summary.size());
     EXPECT_EQ(result.out.substr(result.out.size() - summary.size()), summary) << result.out;
 
+    // The tool's own failure line gives the code and Wine's text for it.
+    const child_result missing = run("testquorvex.exe", {"/play:" + windows_path(path)});
+    EXPECT_EQ(missing.status, 1) << missing.out;
+    EXPECT_NE(missing.out.find(" cannot be read: CreateFileA failed: 2 ("), std::string::npos) << missing.out;
+    EXPECT_EQ(missing.out.substr(missing.out.size() - std::min<size_t>(3, missing.out.size())), ")\r\n") << missing.out;
+
     std::vector<expected_frame> frames;
     for (const char* option : {"/multitouch", "/mouse", "/digitizer", "/keyboard", "/joystick", "/message"})
         frames.push_back(expected_frames(option, 1).front());
@@ -463,9 +470,15 @@ TEST(EndToEnd, fuzz) {
         run("testquorvex.exe", {"/fuzz", "/count:3000", "/seed:5", "/out:" + windows_path(journal), "/timeout:2000"});
     expect_no_crash(result);
     EXPECT_EQ(result.status, 0) << result.out;
-    const std::string last = result.out.substr(result.out.rfind("Fuzz: "));
+    const std::string totals = result.out.substr(result.out.rfind("Fuzz: 3000 frames"));
+    const std::string last = totals.substr(0, totals.find("\r\n") + 2);
     EXPECT_EQ(last.rfind("Fuzz: 3000 frames (seed 5): ", 0), 0u) << last;
     EXPECT_EQ(last.substr(last.size() - 37), "; the driver answered all 47 checks\r\n") << last;
+    // Each refusal code is named once, in Wine's words: some text in brackets after it.
+    const std::string codes = totals.substr(last.size());
+    EXPECT_EQ(codes.rfind("Fuzz: refused with ", 0), 0u) << codes;
+    EXPECT_NE(codes.find(" ("), std::string::npos) << codes;
+    EXPECT_EQ(codes.substr(codes.size() - 3), ")\r\n") << codes;
     printf("%s", last.c_str());
     EXPECT_TRUE(read_file(journal).empty()) << "the journal was left behind";
     const recorded r = read_record();
