@@ -49,12 +49,42 @@ void print_identity(hid_verdict verdict, const hid_identity& seen) {
     say("    identity: VID 0x%04x, PID 0x%04x", static_cast<unsigned>(seen.attributes.VendorID),
            static_cast<unsigned>(seen.attributes.ProductID));
     if (seen.caps_read)
-        say(", usage page 0x%04x, usage 0x%04x, input report %u bytes, output report %u bytes\n",
-               static_cast<unsigned>(seen.caps.UsagePage), static_cast<unsigned>(seen.caps.Usage),
-               static_cast<unsigned>(seen.caps.InputReportByteLength),
-               static_cast<unsigned>(seen.caps.OutputReportByteLength));
+        say(", usage page 0x%04x, usage 0x%04x, input report %u bytes, output report %u bytes, feature report %u "
+            "bytes\n",
+            static_cast<unsigned>(seen.caps.UsagePage), static_cast<unsigned>(seen.caps.Usage),
+            static_cast<unsigned>(seen.caps.InputReportByteLength),
+            static_cast<unsigned>(seen.caps.OutputReportByteLength),
+            static_cast<unsigned>(seen.caps.FeatureReportByteLength));
     else
         say(", capabilities unreadable (HidP_GetCaps failed)\n");
+}
+
+// One of the device's strings as the class driver gives it, UTF-16: printed
+// as ASCII, each other character as \uXXXX, since the console's code page
+// differs from machine to machine.
+void print_string(const char* name, BOOLEAN (*get)(HANDLE, PVOID, ULONG), HANDLE device) {
+    // The most a USB string descriptor holds, and the terminator.
+    uint8_t text[2 * 128] = {};
+    if (!get(device, text, sizeof(text) - 2)) {
+        say("%s unreadable (error %d)", name, static_cast<int>(GetLastError()));
+        return;
+    }
+    say("%s \"", name);
+    for (size_t i = 0; i + 1 < sizeof(text); i += 2) {
+        const unsigned unit = static_cast<unsigned>(text[i] | text[i + 1] << 8);
+        if (unit == 0) break;
+        if (unit >= 0x20 && unit < 0x7F && unit != '"' && unit != '\\') say("%c", static_cast<char>(unit));
+        else say("\\u%04x", unit);
+    }
+    say("\"");
+}
+
+void print_strings(HANDLE device) {
+    say("    strings: ");
+    print_string("manufacturer", HidD_GetManufacturerString, device);
+    print_string(", product", HidD_GetProductString, device);
+    print_string(", serial number", HidD_GetSerialNumberString, device);
+    say("\n");
 }
 
 const char* verdict_text(hid_verdict verdict, const hid_identity& seen) {
@@ -93,8 +123,10 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
         say("    identity: unreadable (zero-access open failed: error %d)\n", static_cast<int>(GetLastError()));
     } else {
         verdict = CheckIdentity(probe, true, &seen);
-        CloseHandle(probe);
         print_identity(verdict, seen);
+        // Through the same open: what tells two devices of one kind apart.
+        print_strings(probe);
+        CloseHandle(probe);
     }
 
     HANDLE device = OpenForTransfers(detail->DevicePath);

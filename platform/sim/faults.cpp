@@ -38,6 +38,9 @@ const failable kFailable[] = {
     {"CreateThread", ERROR_NOT_ENOUGH_MEMORY},
     {"HidD_FlushQueue", ERROR_GEN_FAILURE},
     {"SetConsoleCtrlHandler", ERROR_NOT_ENOUGH_MEMORY},
+    {"HidD_GetManufacturerString", ERROR_GEN_FAILURE},
+    {"HidD_GetProductString", ERROR_GEN_FAILURE},
+    {"HidD_GetSerialNumberString", ERROR_GEN_FAILURE},
     // Host files: held by another program, unreadable, a full disk, a failed flush.
     {"file:CreateFileA", ERROR_SHARING_VIOLATION},
     {"file:ReadFile", ERROR_READ_FAULT},

@@ -3,6 +3,7 @@
 // set-output-report.
 
 #include <cstring>
+#include <string>
 
 #include "platform/sim/bus.h"
 #include "platform/sim/threads.h"
@@ -85,4 +86,51 @@ BOOLEAN HidD_FlushQueue(HANDLE handle) {
     trace("HidD_FlushQueue " + std::string(collection_name(sys().bus[file->iface])));
     deliver_held_answers(file->iface);
     return succeed_with<BOOLEAN>(TRUE);
+}
+
+namespace {
+
+// A string of the collection's device, as UTF-16 with its terminator, as the
+// class driver hands it over; quorvex devices give the device model's own,
+// other makers' a manufacturer and a product but no serial number.
+BOOLEAN device_string_of(const char* op, HANDLE handle, PVOID buffer, ULONG length, uint32_t id) {
+    system_call call;
+    if (maybe_inject(op)) return FALSE;
+    open_file* file = find_file(handle);
+    if (file == nullptr) return fail_with<BOOLEAN>(ERROR_INVALID_HANDLE, FALSE);
+    const bus_interface& iface = sys().bus[file->iface];
+    if (!iface.present) return fail_with<BOOLEAN>(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    std::u16string text;
+    if (iface.vendor == DEVICE_VENDOR_ID && iface.product == DEVICE_PRODUCT_ID) {
+        const char16_t* own = device_string(id);
+        if (own != nullptr) text = own;
+    } else if (id == 14) {
+        text = u"Another maker";
+    } else if (id == 15) {
+        text = u"Another maker's device \u00e9";  // one character outside ASCII
+    }
+    if (text.empty()) return fail_with<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+    const size_t bytes = (text.size() + 1) * sizeof(char16_t);
+    if (buffer == nullptr || length < bytes) return fail_with<BOOLEAN>(ERROR_INVALID_USER_BUFFER, FALSE);
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const char16_t unit = i < text.size() ? text[i] : u'\0';
+        out[2 * i] = static_cast<uint8_t>(unit & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+    }
+    return succeed_with<BOOLEAN>(TRUE);
+}
+
+}  // namespace
+
+BOOLEAN HidD_GetManufacturerString(HANDLE handle, PVOID buffer, ULONG length) {
+    return device_string_of("HidD_GetManufacturerString", handle, buffer, length, 14);
+}
+
+BOOLEAN HidD_GetProductString(HANDLE handle, PVOID buffer, ULONG length) {
+    return device_string_of("HidD_GetProductString", handle, buffer, length, 15);
+}
+
+BOOLEAN HidD_GetSerialNumberString(HANDLE handle, PVOID buffer, ULONG length) {
+    return device_string_of("HidD_GetSerialNumberString", handle, buffer, length, 16);
 }

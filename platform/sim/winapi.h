@@ -263,3 +263,6 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps);
 BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG numberBuffers);
 BOOLEAN HidD_SetOutputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
 BOOLEAN HidD_FlushQueue(HANDLE device);
+BOOLEAN HidD_GetManufacturerString(HANDLE device, PVOID buffer, ULONG length);
+BOOLEAN HidD_GetProductString(HANDLE device, PVOID buffer, ULONG length);
+BOOLEAN HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG length);

@@ -239,12 +239,16 @@ TEST(EndToEnd, list) {
     const child_result whole = run("testquorvex.exe", {"/list"});
     EXPECT_EQ(whole.status, 0) << whole.out;
     EXPECT_EQ(whole.err, "");
+    // The strings come from the minidriver, through Wine's class driver.
     for (const char* part : {"#{4d1e55b2-f16f-11cf-88cb-001111000030}\r\n    identity: VID 0x001f, PID 0xba1c, usage page "
-                             "0xff00, usage 0x0001, input report 0 bytes, output report 65 bytes\r\n    read/write "
-                             "open: yes\r\n    verdict: the quorvex control collection\r\n",
+                             "0xff00, usage 0x0001, input report 0 bytes, output report 65 bytes, feature report 0 "
+                             "bytes\r\n    strings: manufacturer \"quorvex\", product \"quorvex virtual HID device\", "
+                             "serial number \"0001\"\r\n    read/write open: yes\r\n    verdict: the quorvex control "
+                             "collection\r\n",
                              "    identity: VID 0x001f, PID 0xba1c, usage page 0xff00, usage 0x0002, input report 33 "
-                             "bytes, output report 0 bytes\r\n    read/write open: yes\r\n    verdict: the quorvex "
-                             "message collection\r\n",
+                             "bytes, output report 0 bytes, feature report 0 bytes\r\n    strings: manufacturer "
+                             "\"quorvex\", product \"quorvex virtual HID device\", serial number \"0001\"\r\n"
+                             "    read/write open: yes\r\n    verdict: the quorvex message collection\r\n",
                              "Not present (known to the system, device gone): 0 interface(s)\r\n",
                              "; quorvex control collection: opens; quorvex message collection: opens; the modes will "
                              "find the device\r\n"})
