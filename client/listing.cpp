@@ -62,7 +62,10 @@ void print_identity(hid_verdict verdict, const hid_identity& seen) {
 // One of the device's strings as the class driver gives it, UTF-16: printed
 // as ASCII, each other character as \uXXXX, since the console's code page
 // differs from machine to machine.
-void print_string(const char* name, BOOLEAN (*get)(HANDLE, PVOID, ULONG), HANDLE device) {
+// The three getters share one type, calling convention included.
+using string_getter = decltype(&HidD_GetProductString);
+
+void print_string(const char* name, string_getter get, HANDLE device) {
     // The most a USB string descriptor holds, and the terminator.
     uint8_t text[2 * 128] = {};
     if (!get(device, text, sizeof(text) - 2)) {
