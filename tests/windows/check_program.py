@@ -3,6 +3,7 @@
 manifest (its own, once, asking for the invoker's level without UI access),
 its version resource (the project's version, named testquorvex.exe) and its
 machine type. Usage: check_program.py EXE|ZIP ARCH VERSION"""
+import os
 import sys
 import xml.etree.ElementTree as ET
 import zipfile
@@ -17,7 +18,11 @@ except ImportError:
 RT_MANIFEST = 24
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 MACHINES = {"i686": 0x14C, "x86_64": 0x8664}
-ARCHIVE_CONTENTS = {"testquorvex.exe", "README.txt"}
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+# The program, its texts (CR LF, as Notepad shows them) and every example script.
+ARCHIVE_TEXTS = {"README.txt", "usage.txt", "scripts.txt"} | {
+    "examples/" + name for name in os.listdir(EXAMPLES) if name.endswith(".txt")}
+ARCHIVE_CONTENTS = {"testquorvex.exe"} | ARCHIVE_TEXTS
 
 
 def manifests(pe):
@@ -89,13 +94,21 @@ def check_program(data, arch, version):
 def main(path, arch, version):
     if path.endswith(".zip"):
         with zipfile.ZipFile(path) as archive:
-            names = set(archive.namelist())
+            names = {name for name in archive.namelist() if not name.endswith("/")}
             if names != ARCHIVE_CONTENTS:
                 print(f"{path}: holds {sorted(names)}, expected {sorted(ARCHIVE_CONTENTS)}")
                 return 1
             readme = archive.read("README.txt").decode()
             if f"testquorvex {version}" not in readme or "\r\n" not in readme:
                 print(f"{path}: README.txt does not name version {version} in CR LF text")
+                return 1
+            for name in sorted(ARCHIVE_TEXTS):
+                text = archive.read(name)
+                if text.count(b"\n") == 0 or text.count(b"\n") != text.count(b"\r\n"):
+                    print(f"{path}: {name} is not CR LF text")
+                    return 1
+            if "usage.txt" not in readme or "scripts.txt" not in readme:
+                print(f"{path}: README.txt does not point at usage.txt and scripts.txt")
                 return 1
             data = archive.read("testquorvex.exe")
     else:
