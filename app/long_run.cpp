@@ -67,6 +67,11 @@ int connect_and_play(long_run* run) {
         printf("...sending request(s) to our device\n");
         status = play(run);
         quorvex_disconnect(client);
+    } else {
+        // No run, no summary: but a closing console's handler may have one
+        // under way, from the record about to be freed.
+        if (!quorvex_end_claim()) quorvex_end_yield();
+        quorvex_end_finished();
     }
     quorvex_stop_forget();
     quorvex_deadline_stop(&deadline);

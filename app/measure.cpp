@@ -45,6 +45,9 @@ bool prepare(long_run* run, int*) {
     m->round_trips_us = nullptr;
     m->sent = 0;
     m->answered = 0;
+    // A closing console may ask for the summary while the device is still searched for.
+    m->per_second = ticks_per_second();
+    m->started = now_ticks();
     return true;
 }
 

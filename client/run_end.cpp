@@ -28,6 +28,8 @@ int quorvex_end_summary(quorvex_client* client) {
     return status;
 }
 
+void quorvex_end_finished() { g_done = true; }
+
 bool quorvex_end_done() { return g_done.load(); }
 
 void quorvex_end_yield() {

@@ -20,7 +20,10 @@ bool quorvex_end_claim();
 bool quorvex_end_claimed();
 // The claimant calls the hook through here; done when it returns.
 int quorvex_end_summary(quorvex_client* client);
-// Whether the claimant has printed the whole summary.
+// The claimant is done without a summary (a run that never started): a
+// closing console's handler waiting on it may end the process.
+void quorvex_end_finished();
+// Whether the claimant has printed the whole summary, or finished without one.
 bool quorvex_end_done();
 // A thread that lost the claim to one that ends the process: it waits here
 // for that end, printing and freeing nothing.
