@@ -42,7 +42,8 @@ struct fuzz_run {
     std::atomic<bool> stopped_answering;
     bool probed;
     bool echoes;          // the device answers a message with the message itself
-    bool never_answered;  // not even before the first frame
+    std::atomic<bool> never_answered;  // not even before the first frame
+    std::atomic<bool> probing;         // the probe is under way: nothing is journalled yet
     bool journal_failed;
     HANDLE journal;
     char path[MAX_PATH + 1];
@@ -162,6 +163,7 @@ bool prepare(long_run* run, int* status) {
     g_fuzz.probed = false;
     g_fuzz.echoes = false;
     g_fuzz.never_answered = false;
+    g_fuzz.probing = false;
     g_fuzz.journal_failed = false;
     g_fuzz.journal = INVALID_HANDLE_VALUE;
     if (settings.seed_given) {
@@ -222,11 +224,11 @@ bool step(long_run* run) {
     quorvex_client* client = run->client;
     if (!g_fuzz.probed) {
         g_fuzz.probed = true;
-        if (!probe(client)) {
-            g_fuzz.never_answered = true;
-            return false;
-        }
-        return true;
+        g_fuzz.probing = true;
+        const bool answered = probe(client);
+        if (!answered) g_fuzz.never_answered = true;
+        g_fuzz.probing = false;
+        return answered;
     }
     const uint64_t first = g_fuzz.first;
     if (first >= g_fuzz.count) return false;
@@ -266,13 +268,26 @@ void progress(const long_run*, int64_t) {
            static_cast<unsigned long long>(g_fuzz.checks));
 }
 
+// Closes the journal and removes it, once: it holds no evidence.
+void forget_journal() {
+    const HANDLE journal = g_fuzz.journal;
+    if (journal == INVALID_HANDLE_VALUE) return;
+    g_fuzz.journal = INVALID_HANDLE_VALUE;
+    CloseHandle(journal);
+    if (DeleteFileA(g_fuzz.path)) return;
+    const DWORD error = GetLastError();
+    char text[QUORVEX_ERROR_TEXT_MAX];
+    printf("Error: the fuzz journal %s: DeleteFileA failed: %s\n", g_fuzz.path, quorvex_error_text(error, text, sizeof(text)));
+}
+
 // A send past its deadline is a driver that stopped answering too.
 bool stopped_answering_seen(quorvex_stop_cause stop) {
     return g_fuzz.stopped_answering || stop == quorvex_stop_cause::deadline;
 }
 
 void totals(const long_run*, quorvex_stop_cause stop) {
-    if (g_fuzz.never_answered) {
+    // The watchdog or a closing console may end the run inside the probe.
+    if (g_fuzz.never_answered || g_fuzz.probing) {
         printf("Fuzz: the driver did not answer a message before the first frame (seed %u); nothing was fuzzed\n",
                static_cast<unsigned>(g_fuzz.seed));
         return;
@@ -309,7 +324,11 @@ void totals(const long_run*, quorvex_stop_cause stop) {
 // Decides the status, and with it whether the journal is evidence to keep.
 int verdict(const long_run*, quorvex_stop_cause stop) {
     // Nothing of the journal was sent: no evidence to keep.
-    if (g_fuzz.never_answered) return EXIT_STALLED;
+    if (g_fuzz.never_answered || g_fuzz.probing) {
+        // The process may end with this thread's summary: the journal goes now.
+        forget_journal();
+        return EXIT_STALLED;
+    }
     if (stopped_answering_seen(stop)) g_fuzz.stopped_answering = true;
     if (g_fuzz.journal_failed) return EXIT_NO_RESOURCES;
     if (g_fuzz.stopped_answering) return EXIT_STALLED;
@@ -319,12 +338,11 @@ int verdict(const long_run*, quorvex_stop_cause stop) {
 // The journal is closed, and removed unless it is evidence of a driver
 // that stopped answering.
 void release(long_run*) {
-    CloseHandle(g_fuzz.journal);
-    if (!g_fuzz.stopped_answering && !DeleteFileA(g_fuzz.path)) {
-        const DWORD error = GetLastError();
-        char text[QUORVEX_ERROR_TEXT_MAX];
-        printf("Error: the fuzz journal %s: DeleteFileA failed: %s\n", g_fuzz.path, quorvex_error_text(error, text, sizeof(text)));
+    if (g_fuzz.stopped_answering) {
+        CloseHandle(g_fuzz.journal);
+        return;
     }
+    forget_journal();
 }
 
 }  // namespace

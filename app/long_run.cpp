@@ -35,7 +35,13 @@ int finish(long_run* run) {
 
 int play(long_run* run) {
     int status = EXIT_DEMONSTRATED;
-    if (run->kind->begin != nullptr && !run->kind->begin(run, &status)) return status;
+    if (run->kind->begin != nullptr && !run->kind->begin(run, &status)) {
+        // Ended before its first step, without a summary; teardown frees what
+        // a closing console's handler would read.
+        if (!quorvex_end_claim()) quorvex_end_yield();
+        quorvex_end_finished();
+        return status;
+    }
     progress_clock progress = progress_from_now();
     while (!quorvex_stopped(run->client) && run->kind->step(run)) {
         int64_t elapsed_us = 0;

@@ -39,9 +39,13 @@ quorvex_bound* bound_here(quorvex_deadline* deadline) {
 [[noreturn]] void abandon(quorvex_deadline* deadline, quorvex_bound* bound) {
     const char* op = bound->in_flight;
     const bool send = bound->send;
-    ReleaseSRWLockExclusive(&deadline->lock);
-    // A closing console's handler may have the summary already.
-    if (!quorvex_end_claim()) quorvex_end_yield();
+    // A closing console's handler may have the summary already. The lock stays
+    // held otherwise, so that a transfer returning now cannot count or print
+    // its own failure beside this summary.
+    if (!quorvex_end_claim()) {
+        ReleaseSRWLockExclusive(&deadline->lock);
+        quorvex_end_yield();
+    }
     quorvex_client* client = deadline->client;
     printf("Stopped: the driver did not complete %s within %u ms, nor give it up when cancelled\n", op,
            static_cast<unsigned>(deadline->timeout_ms));
@@ -60,13 +64,17 @@ DWORD WINAPI watch(LPVOID argument) {
         for (int i = 0; i < deadline->thread_count; ++i) {
             quorvex_bound* bound = &deadline->threads[i];
             if (bound->in_flight == nullptr) continue;
-            if (!bound->cancelled && ms_between(deadline, bound->started, now) >= deadline->timeout_ms) {
+            const int64_t under_way = ms_between(deadline, bound->started, now);
+            if (!bound->cancelled && under_way >= deadline->timeout_ms) {
                 // Under the lock, so that the cancel cannot reach the caller's
                 // next transfer. A thread not yet inside its call has nothing
-                // to cancel (ERROR_NOT_FOUND): tried again at the next tick.
+                // to cancel (ERROR_NOT_FOUND): tried again at the next tick,
+                // but not for longer than the grace a cancelled call gets.
                 if (CancelSynchronousIo(bound->caller)) {
                     bound->cancelled = true;
                     bound->cancelled_at = now;
+                } else if (under_way >= static_cast<int64_t>(deadline->timeout_ms) + kGraceMs) {
+                    abandon(deadline, bound);
                 }
             } else if (bound->cancelled && ms_between(deadline, bound->cancelled_at, now) >= kGraceMs) {
                 abandon(deadline, bound);

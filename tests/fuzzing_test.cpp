@@ -190,6 +190,13 @@ TEST(Fuzz, AStaleAnswerDoesNotPassTheCheck) {
     EXPECT_TRUE(exists(journal));
     unlink(journal.c_str());
 
+    // A driver that keeps the probe's read even past its cancel: the
+    // watchdog ends the run, and the journal, which holds nothing, goes too.
+    const run_result kept = run_program("clock=virtual,stall=ReadFile@1:deaf", {"/fuzz", "/seed:1", "/out:" + journal});
+    EXPECT_EQ(kept.status, 5) << kept.out;
+    EXPECT_EQ(last_line(kept.out), "Fuzz: the driver did not answer a message before the first frame (seed 1); nothing was fuzzed\n");
+    EXPECT_FALSE(exists(journal));
+
     const run_result other = run_here("clock=virtual,reply=6f6b", {"/fuzz", "/seed:1", "/count:640", "/out:" + journal});
     EXPECT_EQ(other.status, 0) << other.out;
     EXPECT_EQ(sleeps(), std::vector<DWORD>(10, 100));

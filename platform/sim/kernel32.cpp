@@ -312,10 +312,10 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD id, DWORD language, LPSTR buffe
         {ERROR_NOT_FOUND, "Element not found."},
         {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation."},
     };
-    // Only what the client asks: the system's table, no inserts, the neutral language.
+    // Only what the client asks: the system's table, no inserts, the language Windows picks (0).
     const DWORD wanted = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    if (flags != wanted || language != MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT) || buffer == nullptr) {
-        fprintf(stderr, "sim: FormatMessageA is simulated for system messages in the neutral language only\n");
+    if (flags != wanted || language != 0 || buffer == nullptr) {
+        fprintf(stderr, "sim: FormatMessageA is simulated for system messages in the language Windows picks only\n");
         std::abort();
     }
     for (const auto& entry : kTexts) {

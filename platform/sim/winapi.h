@@ -212,9 +212,6 @@ BOOL CancelSynchronousIo(HANDLE thread);
 HANDLE GetStdHandle(DWORD stdHandle);
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define LANG_NEUTRAL 0x00
-#define SUBLANG_DEFAULT 0x01
-#define MAKELANGID(primary, sub) ((((WORD)(sub)) << 10) | (WORD)(primary))
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      va_list* arguments);
 #define FILE_BEGIN 0
