@@ -33,13 +33,17 @@ int finish(long_run* run) {
     return quorvex_end_summary(run->client);
 }
 
+// A run that ends before its first step prints no summary, but a closing
+// console's handler may have one under way from the record teardown frees.
+void end_without_summary() {
+    if (!quorvex_end_claim()) quorvex_end_yield();
+    quorvex_end_finished();
+}
+
 int play(long_run* run) {
     int status = EXIT_DEMONSTRATED;
     if (run->kind->begin != nullptr && !run->kind->begin(run, &status)) {
-        // Ended before its first step, without a summary; teardown frees what
-        // a closing console's handler would read.
-        if (!quorvex_end_claim()) quorvex_end_yield();
-        quorvex_end_finished();
+        end_without_summary();
         return status;
     }
     progress_clock progress = progress_from_now();
@@ -74,10 +78,7 @@ int connect_and_play(long_run* run) {
         status = play(run);
         quorvex_disconnect(client);
     } else {
-        // No run, no summary: but a closing console's handler may have one
-        // under way, from the record about to be freed.
-        if (!quorvex_end_claim()) quorvex_end_yield();
-        quorvex_end_finished();
+        end_without_summary();
     }
     quorvex_stop_forget();
     quorvex_deadline_stop(&deadline);

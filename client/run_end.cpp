@@ -19,8 +19,6 @@ void quorvex_end_reset() {
 
 bool quorvex_end_claim() { return !g_claimed.exchange(true); }
 
-bool quorvex_end_claimed() { return g_claimed.load(); }
-
 int quorvex_end_summary(quorvex_client* client) {
     const quorvex_summary_hook summary = g_summary.load();
     const int status = summary != nullptr ? summary(client) : 0;

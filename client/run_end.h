@@ -16,8 +16,6 @@ void quorvex_on_run_end(quorvex_summary_hook summary);
 void quorvex_end_reset();
 // True for the first caller only, who then prints the summary.
 bool quorvex_end_claim();
-// Whether a thread has claimed the end: a run looks at this between steps.
-bool quorvex_end_claimed();
 // The claimant calls the hook through here; done when it returns.
 int quorvex_end_summary(quorvex_client* client);
 // The claimant is done without a summary (a run that never started): a
