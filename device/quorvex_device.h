@@ -59,6 +59,49 @@ struct device_fault {
 };
 bool device_breaks(const device_fault& fault, const uint8_t frame[DEVICE_OUTPUT_LENGTH]);
 
+// The input collections: one for each report kind that is input to the
+// system, with a standard usage. The device delivers each accepted frame of
+// such a kind as one input report on its collection: the inner report,
+// unchanged (its report ID and bytes).
+enum device_input : uint8_t {
+    DEVICE_INPUT_TOUCH,
+    DEVICE_INPUT_MOUSE,
+    DEVICE_INPUT_PEN,
+    DEVICE_INPUT_JOYSTICK,
+    DEVICE_INPUT_KEYBOARD,
+    DEVICE_INPUT_COUNT,
+};
+
+constexpr uint32_t DEVICE_INPUT_REPORT_MAX = 22;  // the longest input report, report ID included
+
+struct device_input_collection {
+    const char* kind;  // as scripts spell the report kind
+    uint16_t usage_page;
+    uint16_t usage;
+    uint8_t report_id;
+    uint32_t input_length;  // report ID included
+    device_descriptor descriptor;
+};
+const device_input_collection& device_input_of(device_input which);
+// The input collection of the kind this report ID starts; false for none.
+bool device_input_for(uint8_t report_id, device_input* which);
+// The input collection of the kind scripts spell this way; false for none.
+bool device_input_named(const char* kind, size_t length, device_input* which);
+
+// A delivery fault a test plants for one kind: its accepted frames are never
+// delivered, delivered with byte 1 changed, or delivered twice.
+enum device_misdelivery : uint8_t { DEVICE_DELIVERS, DEVICE_UNDELIVERED, DEVICE_ALTERED, DEVICE_DOUBLED };
+struct device_delivery_fault {
+    device_misdelivery how;
+    device_input which;
+};
+
+// What an accepted frame makes its input collection deliver: how many input
+// reports (0, 1 or 2, each the same), the collection, and the report with its
+// length. 0 for a frame of no input kind, or one the device does not accept.
+int device_deliver(const uint8_t frame[DEVICE_OUTPUT_LENGTH], const device_delivery_fault& fault, device_input* which,
+                   uint8_t report[DEVICE_INPUT_REPORT_MAX], uint32_t* length);
+
 // The device's strings, by the HID minidriver's string IDs (manufacturer,
 // product, serial number); null for any other.
 const char16_t* device_string(uint32_t string_id);
