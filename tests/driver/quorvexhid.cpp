@@ -137,8 +137,14 @@ void copy_bytes(void* to, const void* from, ULONG size) {
 }
 
 // One record: the kind ('W' write, 'S' set output report, 'R' input report
-// delivered), the length, then the report padded to 65 bytes. One append, so
-// the joystick stream pays one small file write per frame.
+// delivered), the length, then the report padded to 65 bytes. Each entry's
+// place is taken before it is written: Wine appends by reading the file's size
+// and writing there, so two threads appending at once (a frame and the answer
+// another thread delivers) would land on the same place and one would be lost.
+// The file only grows, across loads of the driver too; the tests read what
+// came after the size they last saw.
+volatile LONG64 g_record_end;
+
 void record(char kind, const uint8_t* bytes, ULONG length) {
     if (g_record == nullptr) return;
     uint8_t entry[2 + DEVICE_OUTPUT_LENGTH];
@@ -147,8 +153,10 @@ void record(char kind, const uint8_t* bytes, ULONG length) {
     entry[0] = static_cast<uint8_t>(kind);
     entry[1] = static_cast<uint8_t>(length);
     copy_bytes(entry + 2, bytes, length);
+    LARGE_INTEGER at;
+    at.QuadPart = InterlockedExchangeAdd64(&g_record_end, sizeof(entry));
     IO_STATUS_BLOCK io;
-    ZwWriteFile(g_record, nullptr, nullptr, nullptr, &io, entry, sizeof(entry), nullptr, nullptr);
+    ZwWriteFile(g_record, nullptr, nullptr, nullptr, &io, entry, sizeof(entry), &at, nullptr);
 }
 
 void open_record() {
@@ -157,13 +165,16 @@ void open_record() {
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
     IO_STATUS_BLOCK io;
-    // Append-only access: each write lands at the current end, so the tests
-    // may empty the file between runs while it stays open here.
-    if (!NT_SUCCESS(ZwCreateFile(&g_record, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &io, nullptr,
-                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 FILE_OVERWRITE_IF, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr,
-                                 0)))
+    if (!NT_SUCCESS(ZwCreateFile(&g_record, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io,
+                                 nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_OPEN_IF, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0))) {
         g_record = nullptr;
+        return;
+    }
+    FILE_STANDARD_INFORMATION size;
+    g_record_end = NT_SUCCESS(ZwQueryInformationFile(g_record, &io, &size, sizeof(size), FileStandardInformation))
+                       ? size.EndOfFile.QuadPart
+                       : 0;
 }
 
 NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
