@@ -53,6 +53,7 @@ const char* collection_name(const bus_interface& iface) {
     switch (iface.kind) {
         case collection_kind::control: return "control";
         case collection_kind::message: return "message";
+        case collection_kind::input: return device_input_of(static_cast<device_input>(iface.input)).kind;
         default: return "other";
     }
 }
