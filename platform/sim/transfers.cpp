@@ -10,6 +10,7 @@
 #include "platform/sim/console.h"
 #include "platform/sim/decode.h"
 #include "platform/sim/threads.h"
+#include "platform/sim/user32.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ namespace {
 void deliver_input(size_t iface, const input_report& report) {
     for (auto& entry : sys().subscribers)
         if (entry.second.iface == iface) entry.second.take(report);
+    user32_take_input(iface, report);
     threads_changed();
 }
 
