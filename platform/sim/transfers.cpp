@@ -39,6 +39,7 @@ void deliver_to_input_collection(const uint8_t* frame, int device) {
     uint8_t report[DEVICE_INPUT_REPORT_MAX];
     uint32_t length = 0;
     const int times = device_deliver(frame, sys().scenario.delivery, &which, report, &length);
+    if (times == 0) return;  // no input kind, or a report never delivered
     for (size_t i = 0; i < sys().bus.size(); ++i) {
         const bus_interface& iface = sys().bus[i];
         if (iface.kind != collection_kind::input || iface.input != which || iface.device != device) continue;
