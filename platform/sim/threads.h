@@ -73,7 +73,7 @@ DWORD threads_wait(HANDLE object, DWORD milliseconds);
 DWORD threads_wait_any(const HANDLE* objects, DWORD count, bool wait_all, DWORD milliseconds,
                        const std::function<bool()>& also);
 void threads_sleep(DWORD milliseconds);
-HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument);
+HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument, DWORD* thread_id);
 HANDLE threads_open_thread(DWORD thread_id);
 DWORD threads_thread_id();
 BOOL threads_cancel_io(HANDLE thread);
