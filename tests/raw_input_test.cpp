@@ -387,3 +387,66 @@ TEST(RawInput, ScanCodesAreMicrosoftsForEveryKeyTheLayoutNames) {
     bool e0 = false;
     EXPECT_FALSE(user32_scan_code(0x00, &make, &e0));
 }
+
+// Each new operation a scenario can make fail fails there, with its error,
+// and a run that tidies up after it leaves nothing held.
+TEST(RawInput, EachFailableCallFailsWithItsErrorAndLeavesNothingHeld) {
+    const struct {
+        const char* op;
+        DWORD error;
+    } rows[] = {
+        {"RegisterClassExA", ERROR_NOT_ENOUGH_MEMORY},     {"CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY},
+        {"RegisterRawInputDevices", ERROR_INVALID_PARAMETER}, {"GetRawInputData", ERROR_INVALID_HANDLE},
+        {"GetRawInputDeviceInfoA", ERROR_INVALID_HANDLE},  {"HidP_GetValueCaps", ERROR_INVALID_FUNCTION},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.op);
+        configure(std::string("others=0,absent=0,inputs,fail=") + row.op);
+        DWORD failed = 0;
+        auto check = [&](bool ok) {
+            if (!ok && failed == 0) failed = GetLastError();
+            return ok;
+        };
+        HANDLE joystick = CreateFileA(path_at(5).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        HidD_GetPreparsedData(joystick, &preparsed);
+        HIDP_VALUE_CAPS values[8];
+        USHORT count = 8;
+        check(HidP_GetValueCaps(HidP_Input, values, &count, preparsed) == HIDP_STATUS_SUCCESS);
+        HidD_FreePreparsedData(preparsed);
+        CloseHandle(joystick);
+        WNDCLASSEXA c = {};
+        c.cbSize = sizeof(c);
+        c.lpfnWndProc = quiet_proc;
+        c.lpszClassName = "quorvex_test";
+        const bool registered = check(RegisterClassExA(&c) != 0);
+        HWND hwnd = registered ? CreateWindowExA(0, "quorvex_test", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                                 nullptr)
+                               : nullptr;
+        if (registered) check(hwnd != nullptr);
+        if (hwnd != nullptr && check(listen(hwnd, 0x0D, 0x02))) {
+            HANDLE control = open_control();
+            send(control, {0x05, 0x01, 0x10, 0x27, 0x20, 0x4E});
+            MSG message;
+            if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                UINT size = 0;
+                check(GetRawInputData(reinterpret_cast<HRAWINPUT>(message.lParam), RID_HEADER, nullptr, &size,
+                                      sizeof(RAWINPUTHEADER)) == 0);
+                RAWINPUTHEADER header = {};
+                size = sizeof(header);
+                if (GetRawInputData(reinterpret_cast<HRAWINPUT>(message.lParam), RID_HEADER, &header, &size,
+                                    sizeof(header)) == sizeof(header)) {
+                    UINT chars = 0;
+                    check(GetRawInputDeviceInfoA(header.hDevice, RIDI_DEVICENAME, nullptr, &chars) == 0);
+                }
+            }
+            CloseHandle(control);
+        }
+        EXPECT_GE(sim_calls(row.op), 1) << "called on this path";
+        EXPECT_EQ(failed, row.error);
+        if (hwnd != nullptr) DestroyWindow(hwnd);
+        if (registered) UnregisterClassA("quorvex_test", nullptr);
+        EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+    }
+}
