@@ -387,3 +387,27 @@ TEST(SimulatedSystem, CtrlCComesDuringTheNamedCallOfAnyCountedOperation) {
     }
     rmdir(folder.c_str());
 }
+
+// CreateThread tells the new thread's ID, and its handle, which has every
+// right, cancels the thread's synchronous read as one from OpenThread does.
+TEST(SimulatedSystem, CreateThreadsHandleAndIdAreTheThreads) {
+    configure("others=0,clock=virtual");
+    HANDLE message = open_collection(1);
+    reading r = {message, 0, {}, 0, FALSE, 0};
+    DWORD id = 0;
+    HANDLE reader = CreateThread(nullptr, 0, read_one, &r, 0, &id);
+    Sleep(10);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(id, r.thread);
+    EXPECT_TRUE(CancelSynchronousIo(reader));
+    EXPECT_EQ(WaitForSingleObject(reader, 1000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_FALSE(r.read);
+    EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_FALSE(CancelSynchronousIo(event));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    CloseHandle(event);
+    CloseHandle(reader);
+    CloseHandle(message);
+    EXPECT_TRUE(sim_usage().none()) << sim_describe(sim_usage());
+}

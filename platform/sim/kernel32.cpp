@@ -192,7 +192,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE s
     system_call call;
     if (maybe_inject("CreateThread")) return nullptr;
     if (thread_id != nullptr) *thread_id = 0;
-    return succeed_with(threads_create_thread(start, argument));
+    return succeed_with(threads_create_thread(start, argument, thread_id));
 }
 
 DWORD GetCurrentThreadId() { return threads_thread_id(); }

@@ -218,6 +218,32 @@ DWORD threads_wait(HANDLE handle, DWORD milliseconds) {
     return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
+DWORD threads_wait_any(const HANDLE* handles, DWORD count, bool wait_all, DWORD milliseconds,
+                       const std::function<bool()>& also) {
+    std::vector<std::shared_ptr<sync_object>> objects;
+    for (DWORD i = 0; i < count; ++i) {
+        objects.push_back(find(handles[i]));
+        if (objects.back() == nullptr || objects.back()->kind == sync_object::thread_ref)
+            return fail_with(ERROR_INVALID_HANDLE, static_cast<DWORD>(WAIT_FAILED));
+    }
+    auto first_signaled = [&]() -> DWORD {
+        DWORD signaled = 0;
+        for (DWORD i = 0; i < count; ++i) {
+            if (!objects[i]->signaled) continue;
+            if (!wait_all) return i;
+            ++signaled;
+        }
+        return wait_all && signaled == count && count > 0 ? 0 : count;
+    };
+    auto ready = [&] { return first_signaled() < count || also(); };
+    if (!threads_wait_until(ready, milliseconds)) return succeed_with(static_cast<DWORD>(WAIT_TIMEOUT));
+    const DWORD index = first_signaled();
+    if (index == count) return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0 + count));
+    for (DWORD i = wait_all ? 0 : index; i < (wait_all ? count : index + 1); ++i)
+        if (objects[i]->kind == sync_object::event && !objects[i]->manual_reset) objects[i]->signaled = false;
+    return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0 + index));
+}
+
 void threads_sleep(DWORD milliseconds) {
     if (clock_is_virtual()) {
         threads_wait_until([] { return false; }, milliseconds);
@@ -227,11 +253,14 @@ void threads_sleep(DWORD milliseconds) {
     clock_pass(static_cast<int64_t>(milliseconds) * 1000);
 }
 
-HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument) {
-    HANDLE handle = add(sync_object::thread, false, true, 0);
+HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument, DWORD* thread_id) {
+    // Its ID is known from the start, as CreateThread tells it.
+    const DWORD id = g_next_id += 4;
+    HANDLE handle = add(sync_object::thread, false, true, id);
     std::shared_ptr<sync_object> object = find(handle);
     ++g_running;
-    object->worker = std::thread([object, start, argument] {
+    object->worker = std::thread([object, start, argument, id] {
+        t_id = id;
         t_created = true;
         start(argument);
         std::lock_guard<std::mutex> done(g_lock);
@@ -240,6 +269,7 @@ HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument) {
         t_created = false;
         g_changed.notify_all();
     });
+    if (thread_id != nullptr) *thread_id = id;
     return handle;
 }
 
@@ -247,7 +277,8 @@ HANDLE threads_open_thread(DWORD thread_id) { return add(sync_object::thread_ref
 
 BOOL threads_cancel_io(HANDLE thread) {
     auto object = find(thread);
-    if (object == nullptr || object->kind != sync_object::thread_ref) return fail_with(ERROR_INVALID_HANDLE, FALSE);
+    // Any handle of a thread will do: CreateThread's has every right, OpenThread's the one asked for.
+    if (object == nullptr || object->kind == sync_object::event) return fail_with(ERROR_INVALID_HANDLE, FALSE);
     g_changed.notify_all();
     if (g_in_call.count(object->thread_id) == 0) {
         g_tried.insert(object->thread_id);
