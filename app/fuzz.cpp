@@ -132,7 +132,7 @@ bool probe(quorvex_client* client) {
 // not echo, late answers are given time to land before the flush.
 bool driver_answers(quorvex_client* client) {
     ++g_fuzz.checks;
-    if (!g_fuzz.echoes) Sleep(kQuietMs);
+    if (!g_fuzz.echoes) quorvex_pause(client, kQuietMs);
     quorvex_flush_answers(client);
     quorvex_message message = check_message(client);
     if (!quorvex_write_message(client, &message)) return false;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/trace.h"
 #include "client/deadline.h"
 #include "client/run_end.h"
 
@@ -23,7 +24,7 @@ int summary(quorvex_client* client) {
     if (run->kind->before_stop != nullptr) run->kind->before_stop(run);
     quorvex_stop_say(stop);
     run->kind->totals(run, stop);
-    return run->kind->verdict(run, stop);
+    return trace_end(client, stop, run->kind->verdict(run, stop));
 }
 
 // The caller's end of the run: it prints the summary unless another thread
@@ -62,6 +63,7 @@ int connect_and_play(long_run* run) {
     quorvex_client* client = quorvex_new_client();
     if (client == nullptr) return EXIT_NO_RESOURCES;
     run->client = client;
+    trace_listen(client);
     quorvex_deadline deadline;
     if (!quorvex_deadline_start(&deadline, client, run->settings->timeout_ms)) {
         quorvex_free_client(client);
@@ -124,6 +126,10 @@ int long_run_main(const option_entry& option, const run_settings& settings) {
     long_run run = {option.mode, &settings, option.run, nullptr, nullptr};
     int status = EXIT_DEMONSTRATED;
     if (run.kind->prepare != nullptr && !run.kind->prepare(&run, &status)) return status;
+    if (!trace_open(settings)) {
+        if (run.kind->release != nullptr) run.kind->release(&run);
+        return EXIT_NO_RESOURCES;
+    }
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     quorvex_end_reset();
     quorvex_on_run_end(summary);
@@ -131,5 +137,5 @@ int long_run_main(const option_entry& option, const run_settings& settings) {
     status = connect_and_play(&run);
     g_current = nullptr;
     if (run.kind->release != nullptr) run.kind->release(&run);
-    return status;
+    return trace_close(status);
 }

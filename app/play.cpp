@@ -166,14 +166,6 @@ void expect(quorvex_client* client, const quorvex_script* script, const script_s
     printf("%s:%u: expected %s, the device answered %s\n", script->name, static_cast<unsigned>(step.line), wanted, got);
 }
 
-// A long pause in slices, so that a stop does not wait it out.
-void pause(const quorvex_client* client, DWORD ms) {
-    constexpr DWORD kSlice = 100;
-    if (ms == 0) Sleep(0);
-    for (DWORD left = ms; left > 0 && !quorvex_stopped(client); left -= left < kSlice ? left : kSlice)
-        Sleep(left < kSlice ? left : kSlice);
-}
-
 void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
     ++g_play.steps;
     switch (step.kind) {
@@ -191,7 +183,7 @@ void play_step(quorvex_client* client, const quorvex_script* script, const scrip
         case step_kind::flush:
             if (!quorvex_flush_answers(client)) ++g_play.other_failures;
             return;
-        case step_kind::sleep: pause(client, step.sleep_ms); return;
+        case step_kind::sleep: quorvex_pause(client, step.sleep_ms, true); return;
     }
 }
 

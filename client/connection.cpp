@@ -125,6 +125,17 @@ int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD
     return 1;
 }
 
+void quorvex_pause(quorvex_client* client, DWORD ms, bool stoppable) {
+    tell(client, "Sleep", nullptr, ms, 0, false);
+    if (!stoppable || ms == 0) {
+        Sleep(ms);
+        return;
+    }
+    constexpr DWORD kSlice = 100;
+    for (DWORD left = ms; left > 0 && !quorvex_stopped(client); left -= left < kSlice ? left : kSlice)
+        Sleep(left < kSlice ? left : kSlice);
+}
+
 int quorvex_flush_answers(quorvex_client* client) {
     // Not bounded: the class driver empties its own queue without the device.
     const BOOLEAN ok = HidD_FlushQueue(client->message);

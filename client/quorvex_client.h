@@ -12,11 +12,12 @@ struct quorvex_deadline;
 struct quorvex_client;
 
 // What one transfer came to, for whoever listens (a trace, a record of what
-// was sent): every send, read and flush passes through here once, after the call.
+// was sent): every send, read, flush and pause passes through here once, after
+// the call (a pause before it, so that a run ended during it shows it).
 struct quorvex_transfer {
-    const char* op;          // WriteFile, HidD_SetOutputReport, ReadFile or HidD_FlushQueue
-    const uint8_t* bytes;    // the frame sent, or the report read; null for a flush or a failed read
-    DWORD length;
+    const char* op;          // WriteFile, HidD_SetOutputReport, ReadFile, HidD_FlushQueue or Sleep
+    const uint8_t* bytes;    // the frame sent, or the report read; null for a flush, a pause or a failed read
+    DWORD length;            // a pause: its milliseconds
     DWORD error;             // 0 when the call succeeded
     bool late;               // the deadline's watchdog cancelled it
 };
@@ -84,6 +85,10 @@ int quorvex_read_message(quorvex_client* client, quorvex_message* message, DWORD
 // Empties the message collection's queue of answers; 0, with its line, when
 // the driver refuses.
 int quorvex_flush_answers(quorvex_client* client);
+
+// A pause of the run, told to the listener as one: Sleep(ms), or with
+// stoppable in slices that a stop cuts short.
+void quorvex_pause(quorvex_client* client, DWORD ms, bool stoppable = false);
 
 // Whether a deadline stopped the run.
 inline bool quorvex_stalled(const quorvex_client* client) { return client->stalled.load() != nullptr; }

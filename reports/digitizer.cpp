@@ -33,6 +33,6 @@ void demo_digitizer(quorvex_client* client) {
     for (const pen_step& step : kPath) {
         quorvex_update_digitizer(client, step.status, step.x, step.y);
         if (quorvex_stopped(client)) return;
-        if (step.pause_ms != 0) Sleep(step.pause_ms);
+        if (step.pause_ms != 0) quorvex_pause(client, step.pause_ms);
     }
 }

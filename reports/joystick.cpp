@@ -33,6 +33,6 @@ void demo_joystick(quorvex_client* client) {
 
         ++up;
         --down;
-        Sleep(10);
+        quorvex_pause(client, 10);
     }
 }

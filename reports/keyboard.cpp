@@ -36,6 +36,6 @@ void demo_keyboard(quorvex_client* client) {
         keys[0] = stroke.key;
         quorvex_update_keyboard(client, stroke.modifiers, keys);
         if (quorvex_stopped(client)) return;
-        if (stroke.pause_ms != 0) Sleep(stroke.pause_ms);
+        if (stroke.pause_ms != 0) quorvex_pause(client, stroke.pause_ms);
     }
 }

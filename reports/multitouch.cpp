@@ -37,7 +37,7 @@ void demo_multitouch(quorvex_client* client) {
     }
 
     printf("Sending multitouch report\n");
-    Sleep(3000);
+    quorvex_pause(client, 3000);
 
     if (!quorvex_update_multitouch(client, contacts)) printf("quorvex_update_multitouch TOUCH_DOWN FAILED\n");
     if (quorvex_stopped(client)) return;

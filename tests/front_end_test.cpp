@@ -229,6 +229,8 @@ TEST(FrontEnd, AMalformedModifierPrintsTheUsageAndNamesIt) {
         {{"/fuzz", "/seed:04294967295"}, "Bad value after /fuzz: /seed:04294967295 (a whole number from 0 to 4294967295)\n"},
         {{"/fuzz", "/out:"}, "Bad value after /fuzz: /out: (a file name)\n"},
         {{"/fuzz", "/repeat:2"}, "Not a modifier of /fuzz: /repeat:2\n"},
+        {{"/ping", "/trace:"}, "Bad value after /ping: /trace: (a file name)\n"},
+        {{"/list", "/trace:t.txt"}, "Not a modifier of /list: /trace:t.txt\n"},
         {{"/play:x", "/quiet:1"}, "Bad value after /play: /quiet:1 (/quiet takes no value)\n"},
         {{"/play:x", "/repeat"}, "Bad value after /play: /repeat (a whole number from 1 to 1000000)\n"},
         {{"/play"}, "Missing value: /play:FILE\n"},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -416,4 +417,171 @@ TEST(WholeProgram, PlaysStandardInputAndSendsWhatWasTyped) {
     EXPECT_EQ(said.status, 0);
     EXPECT_NE(said.out.find("\n/send:1: message \"say \\\"hi\\\"\"\n"), std::string::npos) << said.out;
     EXPECT_NE(said.err.find("| message \"say \\x22hi\\x22\"\n"), std::string::npos) << said.err;
+}
+
+namespace {
+
+// A trace's steps: its comment lines and each step's " # " result left out.
+std::vector<std::string> steps_of(const std::string& text) {
+    std::vector<std::string> steps;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t comment = line.rfind(" # ");
+        if (comment != std::string::npos) line.resize(comment);
+        if (!line.empty() && line[0] != '#') steps.push_back(line);
+    }
+    return steps;
+}
+
+std::string last_line(const std::string& text) {
+    const size_t end = text.size() >= 2 ? text.size() - 2 : 0;
+    const size_t start = text.rfind('\n', end > 0 ? end - 1 : 0);
+    return text.substr(start == std::string::npos ? 0 : start + 1);
+}
+
+}  // namespace
+
+// A run's trace plays again as the same frames, answers and pauses, and the
+// trace of that replay has the same steps: for every example, and for each
+// long run that is not a script.
+TEST(Play, ATraceReplaysAsTheSameFramesPausesAndSteps) {
+    std::vector<std::vector<std::string>> runs;
+    for (const char* name : kExamples) runs.push_back({"/play:" + example(name)});
+    const std::string journal = scratch_path("trace-journal.txt");
+    runs.push_back({"/all"});
+    runs.push_back({"/ping", "/count:3"});
+    runs.push_back({"/flood", "/count:5"});
+    runs.push_back({"/fuzz", "/seed:7", "/count:70", "/out:" + journal});
+    for (std::vector<std::string> args : runs) {
+        const std::string what = args[0];
+        const std::string first = scratch_path("trace-first.txt"), again = scratch_path("trace-again.txt");
+        args.push_back("/trace:" + first);
+        const run_result run = run_here("clock=virtual", args);
+        EXPECT_EQ(run.status, 0) << what << "\n" << run.out;
+        const std::vector<expected_frame> frames = frames_handed();
+        const std::vector<std::vector<uint8_t>> answers = reports_read();
+        const std::vector<DWORD> pauses = pauses_between_frames();
+
+        const run_result replay = run_here("clock=virtual", {"/play:" + first, "/trace:" + again});
+        EXPECT_EQ(replay.status, what == "/fuzz" ? 4 : 0) << what << "\n" << replay.out;
+        EXPECT_EQ(frames_handed(), frames) << what;
+        EXPECT_EQ(reports_read(), answers) << what;
+        EXPECT_EQ(pauses_between_frames(), pauses) << what;
+        const std::string traced = read_file(first);
+        EXPECT_EQ(steps_of(read_file(again)), steps_of(traced)) << what;
+        if (what.rfind("/play:", 0) == 0) EXPECT_EQ(steps_of(traced), steps_of(read_file(args[0].substr(6)))) << what;
+        EXPECT_EQ(last_line(traced), "# ended, status 0\r\n") << what;
+        EXPECT_TRUE(sim_usage().none()) << what << ": " << sim_describe(sim_usage());
+        unlink(first.c_str());
+        unlink(again.c_str());
+    }
+}
+
+// Each transfer's line says what came of it, and the trace is whole however
+// the run ends: Ctrl+C, a stall, a closing console, a driver that keeps a
+// cancelled transfer.
+TEST(Play, ATraceSaysEachResultAndIsFlushedOnEveryEnd) {
+    const std::string path = scratch_path("trace-end.txt");
+    const std::string aborted =
+        "995 (The I/O operation has been aborted because of either a thread exit or an application request.)";
+    const struct {
+        std::vector<std::string> args;
+        const char* scenario;
+        bool whole_program;
+        int status;
+        std::vector<std::string> lines;  // in the trace, in this order
+    } cases[] = {
+        {{"/all"}, "ctrl-c-after=9", false, EXIT_INTERRUPTED,
+         {"mouse buttons=0x00 x=1000 y=10000 wheel=0 # ok\r\n", "digitizer status=2 x=1000 y=10000 # ok\r\n",
+          "sleep 100\r\n", "# stopped by Ctrl+C, status 130\r\n"}},
+        {{"/play:" + example("message")}, "fail=WriteFile@1", false, 5,
+         {"message \"Hello quorvex\" # refused 31 (A device attached to the system is not functioning.)\r\n",
+          "# ReadFile: no answer, not done within 5000 ms: cancelled, " + aborted + "\r\n",
+          "# stopped: a transfer was not done within its deadline (ReadFile), status 5\r\n"}},
+        {{"/ping", "/count:2", "/timeout:250"}, "stall=WriteFile@2", false, 5,
+         {"expect \"\\x01\" # answered\r\n",
+          "message \"\\x02\" # not done within 250 ms: cancelled, " + aborted + "\r\n",
+          "# stopped: a transfer was not done within its deadline (WriteFile), status 5\r\n"}},
+        {{"/flood", "/count:100"}, "ctrl-close-after=9", true, static_cast<int>(STATUS_CONTROL_C_EXIT & 0xFF),
+         {"joystick v1=128 v2=128 v3=128 v4=128 v5=128 v6=128 v7=0 # ok\r\n",
+          "# stopped: the console is closing, status 130\r\n"}},
+        {{"/all"}, "stall=WriteFile@2:deaf", true, 5,
+         {"multitouch [status=7 id=0 x=1000 y=6500 w=20 h=30] [status=7 id=1 x=2000 y=8000 w=20 h=30] count=4 # ok\r\n",
+          "# stopped: a transfer was not done within its deadline (WriteFile), status 5\r\n"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("/trace:" + path);
+        const std::string scenario = std::string("clock=virtual,latency=1000,") + c.scenario;
+        const run_result run = c.whole_program ? run_program(scenario.c_str(), args) : run_here(scenario, args);
+        EXPECT_EQ(run.status, c.status) << c.scenario << "\n" << run.out;
+        const std::string trace = read_file(path);
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            const size_t found = trace.find(line, at);
+            EXPECT_NE(found, std::string::npos) << c.scenario << ": " << line << "\n" << trace;
+            if (found != std::string::npos) at = found + line.size();
+        }
+        EXPECT_EQ(at, trace.size()) << c.scenario << ": the last line is not the end\n" << trace;
+        unlink(path.c_str());
+    }
+}
+
+// A trace that cannot be made sends nothing; one that cannot be written,
+// flushed or closed says so after the summary, and the status is 2.
+TEST(Play, ATraceThatCannotBeWrittenIsStatusTwo) {
+    const std::string path = scratch_path("trace-fault.txt"), journal = scratch_path("trace-fault-journal.txt");
+    const std::string there = script_file("mouse\n");
+    const struct {
+        const char* scenario;
+        std::vector<std::string> args;
+        std::string out;  // the last lines; P: the trace
+        bool sent;
+    } cases[] = {
+        {"fail=file:CreateFileA", {"/all"},
+         "Error: the trace P: CreateFileA failed: 32 (The process cannot access the file because it is being used by "
+         "another process.); nothing was sent\n",
+         false},
+        {"", {"/all", "/trace:" + there},
+         "Error: the trace " + there + ": CreateFileA failed: 80 (The file exists.); nothing was sent\n", false},
+        // The journal is made first, and goes with the run that did not start.
+        {"fail=file:CreateFileA@2", {"/fuzz", "/seed:1", "/out:" + journal},
+         "Error: the trace P: CreateFileA failed: 32 (The process cannot access the file because it is being used by "
+         "another process.); nothing was sent\n",
+         false},
+        {"fail=file:WriteFile@4", {"/all"},
+         "All: 31 reports sent, 0 refused; vendor message read back\nError: the trace P: WriteFile failed: 112 (There "
+         "is not enough space on the disk.)\n",
+         true},
+        {"fail=file:FlushFileBuffers", {"/play:" + example("mouse")},
+         "Play: 1 step, 1 report sent, 0 refused\nError: the trace P: FlushFileBuffers failed: 29 (The system cannot "
+         "write to the specified device.)\n",
+         true},
+        {"fail=file:CloseHandle", {"/flood", "/count:3"},
+         "Error: the trace P: CloseHandle failed: 6 (The handle is invalid.)\n", true},
+        {"device=none", {"/all"}, kNotFound, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (c.args.back().rfind("/trace:", 0) != 0) args.push_back("/trace:" + path);
+        const run_result run = run_here(std::string("clock=virtual,") + c.scenario, args);
+        std::string out = c.out;
+        for (size_t p = out.find(" P:"); p != std::string::npos; p = out.find(" P:")) out.replace(p + 1, 1, path);
+        EXPECT_EQ(run.status, c.out == kNotFound ? 3 : 2) << c.scenario;
+        EXPECT_EQ(tail(run.out, out.size()), out) << c.scenario << "\n" << run.out;
+        EXPECT_EQ(sim_calls("SetupDiGetClassDevsA") > 0, c.sent || c.out == kNotFound) << c.scenario;
+        EXPECT_EQ(frames_handed().empty(), !c.sent) << c.scenario;
+        EXPECT_EQ(access(journal.c_str(), F_OK), -1) << c.scenario;
+        const std::string trace = c.sent || c.out == kNotFound ? read_file(path) : "";
+        if (c.out == kNotFound) EXPECT_EQ(trace.substr(trace.find('\n') + 1), "# ended, status 3\r\n");
+        // The header and two lines: the trace stops at the write that failed.
+        if (std::string(c.scenario) == "fail=file:WriteFile@4") EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 3);
+        EXPECT_TRUE(sim_usage().none()) << c.scenario << ": " << sim_describe(sim_usage());
+        unlink(path.c_str());
+    }
 }

@@ -471,6 +471,53 @@ TEST(EndToEnd, play) {
     EXPECT_EQ(r.replies, expected_replies("/message"));
 }
 
+// /trace on Windows: each example's trace, played again, gives the driver
+// the same frames and answers, and its own trace the same steps; and /all's
+// trace replays /all.
+TEST(EndToEnd, play_trace) {
+    // The steps: comment lines and each step's " # " result left out.
+    auto steps_of = [](const std::string& text) {
+        std::vector<std::string> steps;
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(at, end - at);
+            at = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const size_t comment = line.rfind(" # ");
+            if (comment != std::string::npos) line.resize(comment);
+            if (!line.empty() && line[0] != '#') steps.push_back(line);
+        }
+        return steps;
+    };
+    std::vector<std::string> runs = {"/all"};
+    for (const char* name : {"mouse", "digitizer", "multitouch", "keyboard", "message", "joystick"})
+        runs.push_back("/play:" + windows_path(std::string(QUORVEX_SOURCE_DIR) + "/examples/" + name + ".txt"));
+    for (const std::string& option : runs) {
+        const std::string first = scratch_path("e2e-trace-first.txt"), again = scratch_path("e2e-trace-again.txt");
+        reset_record();
+        const child_result traced = run("testquorvex.exe", {option, "/trace:" + windows_path(first)});
+        expect_no_crash(traced);
+        EXPECT_EQ(traced.status, 0) << option << "\n" << traced.out;
+        const recorded sent = read_record();
+        reset_record();
+        const child_result replayed =
+            run("testquorvex.exe", {"/play:" + windows_path(first), "/trace:" + windows_path(again)});
+        expect_no_crash(replayed);
+        EXPECT_EQ(replayed.status, 0) << option << "\n" << replayed.out;
+        const recorded r = read_record();
+        EXPECT_EQ(r.frames, sent.frames) << option;
+        EXPECT_EQ(r.replies, sent.replies) << option;
+        const std::string trace = read_file(first);
+        EXPECT_FALSE(steps_of(trace).empty()) << option;
+        EXPECT_EQ(steps_of(read_file(again)), steps_of(trace)) << option;
+        EXPECT_NE(trace.find("\r\n# ended, status 0\r\n"), std::string::npos) << option << "\n" << trace;
+        std::remove(first.c_str());
+        std::remove(again.c_str());
+    }
+}
+
 // /fuzz through Wine's HID stack: the driver is handed every frame of the
 // seed in order, with a check after every 64, answers them all, and the run
 // leaves no journal behind. A frame whose first byte is not the control
