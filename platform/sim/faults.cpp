@@ -48,6 +48,8 @@ const failable kFailable[] = {
     {"file:FlushFileBuffers", ERROR_WRITE_FAULT},
     {"file:DeleteFileA", ERROR_ACCESS_DENIED},
     {"file:CloseHandle", ERROR_INVALID_HANDLE},
+    // A report's move over a file another program holds open.
+    {"file:MoveFileExA", ERROR_ACCESS_DENIED},
 };
 
 DWORD injected_error(const std::string& op) {
