@@ -220,8 +220,9 @@ TEST(Report, FileFaultsGiveStatusTwoAndNeverHalfAReport) {
 }
 
 // The whole program: the watchdog's last words, when the driver ignores the
-// cancel too, end the process from its thread, with the report written there.
-TEST(Report, TheWatchdogsLastWordsWriteTheReport) {
+// cancel too, and a closing console's handler end the process from their own
+// threads, with the report written there.
+TEST(Report, TheThreadThatEndsTheRunWritesTheReport) {
     const std::string report = scratch_path("watchdog.xml");
     const run_result run = run_program("clock=virtual,stall=WriteFile@2:deaf", {"/all", "/report:" + report});
     EXPECT_EQ(run.status, EXIT_STALLED);
@@ -232,5 +233,15 @@ TEST(Report, TheWatchdogsLastWordsWriteTheReport) {
         << xml;
     EXPECT_EQ(count(xml, "<skipped "), 2) << xml;
     keep_for_schema(report, "watchdog");
+    unlink(report.c_str());
+
+    const run_result closing = run_program("clock=virtual,ctrl-close-after=9", {"/flood", "/count:100", "/report:" + report});
+    EXPECT_EQ(closing.status, static_cast<int>(STATUS_CONTROL_C_EXIT & 0xFF));
+    const std::string closed = read_file(report);
+    EXPECT_NE(closed.find("<testcase classname=\"flood\" name=\"frames\" time=\""), std::string::npos) << closed;
+    EXPECT_NE(closed.find("<error type=\"stopped\" message=\"Stopped: the console is closing\">"), std::string::npos)
+        << closed;
+    EXPECT_NE(closed.find("<property name=\"frames\" value=\"9\"/>"), std::string::npos) << closed;
+    keep_for_schema(report, "console closing");
     unlink(report.c_str());
 }
