@@ -51,6 +51,7 @@ int count(const std::string& text, const std::string& what) {
 TEST(Report, EachRunListsItsCasesAndLeavesOutputAndStatusAsTheyAre) {
     const std::string report = scratch_path("report.xml");
     const std::string journal = scratch_path("report-journal.txt");
+    const std::string any = script_file("message \"a\"\r\nexpect any\r\n");
     const std::string wrong = script_file("message \"ping\"\r\nexpect \"pong\"\r\nmouse buttons=1\r\n");
     const struct {
         std::vector<std::string> args;
@@ -98,6 +99,11 @@ TEST(Report, EachRunListsItsCasesAndLeavesOutputAndStatusAsTheyAre) {
           "<failure type=\"refused\" message=\"refused: 31 (A device attached to the system is not functioning.)\">"
           "failed WriteFile 31\n</failure>"},
          3},
+        // Past 1000 cases the rest are counted in one.
+        {{"/play:" + any, "/repeat:1002"}, "", EXIT_DEMONSTRATED,
+         {":2 (repetition 1000)\"", "<testcase classname=\"testquorvex\" name=\"2 more test cases\" time=\"0\"/>",
+          "tests=\"1001\" failures=\"0\""},
+         1001},
         // /fuzz: a case per phase however many frames, and one for the check that failed.
         {{"/fuzz", "/seed:1", "/count:100000", "/out:" + journal}, "", EXIT_DEMONSTRATED,
          {"name=\"header sweep\"", "name=\"field boundaries\"", "name=\"random\"", "failures=\"0\" errors=\"0\"",
