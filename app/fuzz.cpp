@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/report.h"
 #include "client/error_text.h"
 #include "layout/fuzz_frames.h"
 #include "reports/message.h"
@@ -45,6 +46,9 @@ struct fuzz_run {
     std::atomic<bool> never_answered;  // not even before the first frame
     std::atomic<bool> probing;         // the probe is under way: nothing is journalled yet
     bool journal_failed;
+    uint64_t batch_first;  // the last batch's frames, for the report
+    uint64_t batch_frames;
+    int64_t phase_us[3];   // each batch's time goes to the phase of its first frame
     HANDLE journal;
     char path[MAX_PATH + 1];
 };
@@ -165,6 +169,9 @@ bool prepare(long_run* run, int* status) {
     g_fuzz.never_answered = false;
     g_fuzz.probing = false;
     g_fuzz.journal_failed = false;
+    g_fuzz.batch_first = 0;
+    g_fuzz.batch_frames = 0;
+    for (int64_t& us : g_fuzz.phase_us) us = 0;
     g_fuzz.journal = INVALID_HANDLE_VALUE;
     if (settings.seed_given) {
         g_fuzz.seed = settings.seed;
@@ -233,12 +240,17 @@ bool step(long_run* run) {
     const uint64_t first = g_fuzz.first;
     if (first >= g_fuzz.count) return false;
     const uint64_t frames = g_fuzz.count - first < kBatch ? g_fuzz.count - first : kBatch;
+    g_fuzz.batch_first = first;
+    g_fuzz.batch_frames = frames;
+    LARGE_INTEGER started;
+    QueryPerformanceCounter(&started);
     if (!write_journal(first, frames)) {
         // Not safe to go on: a crash now would leave no evidence.
         g_fuzz.journal_failed = true;
         return false;
     }
     uint8_t frame[LAYOUT_FRAME_SIZE];
+    const int phase = report_on() ? static_cast<int>(fuzz_frame(g_fuzz.seed, first, frame)) : 0;
     uint64_t sent = 0;
     for (uint64_t i = first; i < first + frames; ++i) {
         // Before each send: a stop that came while the journal was written
@@ -253,9 +265,18 @@ bool step(long_run* run) {
         if (!accepted) count_refusal(client->last_error);
     }
     g_fuzz.first = first + frames;
+    // Refusals are what fuzzing expects: only a check's own failures are a case's text.
+    report_drop();
     // Stopped or not, the frames sent must have left the driver answering;
     // only then does the journal of them go.
-    if (sent > 0 && !driver_answers(client)) {
+    const bool answers = sent == 0 || driver_answers(client);
+    if (report_on()) {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        g_fuzz.phase_us[phase] += (now.QuadPart - started.QuadPart) * 1000000 / frequency.QuadPart;
+    }
+    if (!answers) {
         g_fuzz.stopped_answering = true;
         return false;
     }
@@ -345,6 +366,67 @@ void release(long_run*) {
     forget_journal();
 }
 
+// One case per phase and one for a failed check: a run of any length makes
+// a handful of cases; the figures are the suite's properties.
+void fuzz_report(const long_run*, quorvex_stop_cause stop) {
+    const uint64_t sent = g_fuzz.sent, seed = g_fuzz.seed;
+    report_property("seed", "%u", static_cast<unsigned>(seed));
+    report_property("frames", "%llu", static_cast<unsigned long long>(sent));
+    report_property("refused", "%llu", static_cast<unsigned long long>(g_fuzz.refused.load()));
+    report_property("checks", "%llu", static_cast<unsigned long long>(g_fuzz.checks.load()));
+    report_property("checks answered", "%llu", static_cast<unsigned long long>(g_fuzz.answered.load()));
+    report_property("journal", "%s", g_fuzz.path);
+    const bool unprobed = g_fuzz.never_answered || g_fuzz.probing;
+    char why[3 * MAX_PATH + 160];
+    if (unprobed) {
+        snprintf(why, sizeof(why), "the driver did not answer a message before the first frame (seed %u)",
+                 static_cast<unsigned>(seed));
+        report_case("fuzz", "probe", 0, report_outcome::error, "no answer", why);
+    }
+    const uint64_t last = g_fuzz.batch_first + g_fuzz.batch_frames;
+    if (!unprobed && g_fuzz.stopped_answering) {
+        char name[64];
+        snprintf(name, sizeof(name), "check after frame %llu", static_cast<unsigned long long>(sent));
+        snprintf(why, sizeof(why),
+                 "the driver stopped answering after frame %llu (seed %u); frames %llu to %llu are in %s; "
+                 "testquorvex /play:%s sends them again",
+                 static_cast<unsigned long long>(sent), static_cast<unsigned>(seed),
+                 static_cast<unsigned long long>(g_fuzz.batch_first + 1), static_cast<unsigned long long>(last),
+                 g_fuzz.path, g_fuzz.path);
+        report_case("fuzz", name, 0, report_outcome::failure, "stopped answering", why);
+    }
+    static const char* const kPhases[] = {"header sweep", "field boundaries", "random"};
+    const uint64_t headers = fuzz_header_frames(), fields = fuzz_field_frames();
+    const uint64_t starts[] = {0, headers, headers + fields, UINT64_MAX};
+    char words[64];
+    const char* stopped = report_stop_words(stop, nullptr, 0, words, sizeof(words));
+    for (int phase = 0; phase < 3; ++phase) {
+        const uint64_t start = starts[phase];
+        const uint64_t end = starts[phase + 1] < g_fuzz.count ? starts[phase + 1] : g_fuzz.count;
+        const int64_t us = g_fuzz.phase_us[phase];
+        const bool failed_here = g_fuzz.batch_frames != 0 && g_fuzz.batch_first >= start && g_fuzz.batch_first < end;
+        if (start >= g_fuzz.count) {
+            snprintf(why, sizeof(why), "no frames of this phase in %llu", static_cast<unsigned long long>(g_fuzz.count));
+            report_case("fuzz", kPhases[phase], 0, report_outcome::skipped, nullptr, why);
+        } else if (!unprobed && g_fuzz.stopped_answering && failed_here) {
+            snprintf(why, sizeof(why), "the driver stopped answering after frame %llu (seed %u)",
+                     static_cast<unsigned long long>(sent), static_cast<unsigned>(seed));
+            report_case("fuzz", kPhases[phase], us, report_outcome::failure, "stopped answering", why);
+        } else if (g_fuzz.journal_failed && failed_here) {
+            report_case("fuzz", kPhases[phase], us, report_outcome::error, "journal",
+                        "the fuzz journal could not be written; the batch was not sent");
+        } else if (sent >= end) {
+            report_case("fuzz", kPhases[phase], us, report_outcome::passed, nullptr, nullptr);
+        } else if (sent > start) {
+            report_case("fuzz", kPhases[phase], us, report_outcome::error, "stopped",
+                        stopped != nullptr ? stopped : "the run ended inside this phase");
+        } else {
+            snprintf(why, sizeof(why), "not reached: the run ended after frame %llu", static_cast<unsigned long long>(sent));
+            report_case("fuzz", kPhases[phase], 0, report_outcome::skipped, nullptr, why);
+        }
+    }
+}
+
 }  // namespace
 
-const long_run_kind LONG_RUN_FUZZ = {prepare, nullptr, step, progress, nullptr, totals, verdict, release};
+const long_run_kind LONG_RUN_FUZZ = {prepare, nullptr, step, progress, nullptr, totals, verdict, release, fuzz_report};

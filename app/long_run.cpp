@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/report.h"
 #include "app/trace.h"
 #include "client/deadline.h"
 #include "client/run_end.h"
@@ -24,7 +25,25 @@ int summary(quorvex_client* client) {
     if (run->kind->before_stop != nullptr) run->kind->before_stop(run);
     quorvex_stop_say(stop);
     run->kind->totals(run, stop);
-    return trace_end(client, stop, run->kind->verdict(run, stop));
+    const int status = trace_end(client, stop, run->kind->verdict(run, stop));
+    if (!report_on()) return status;
+    char words[160];
+    const char* stopped = report_stop_words(stop, client->stalled.load(), run->settings->timeout_ms, words, sizeof(words));
+    // The case a stop cut short comes before the ones it left unplayed.
+    if (stopped != nullptr && report_case_open()) report_end(report_outcome::error, "stopped", stopped);
+    if (run->kind->report != nullptr) run->kind->report(run, stop);
+    return report_finish(stopped, status);
+}
+
+// A run that ended before its first step still leaves its report: one case
+// that says why.
+int report_unstarted(int status) {
+    if (!report_on()) return status;
+    char why[96];
+    if (status == EXIT_NO_DEVICE) snprintf(why, sizeof(why), "the quorvex device was not found or did not open");
+    else snprintf(why, sizeof(why), "the run ended before its first step, with status %d", status);
+    report_case("testquorvex", "start", 0, report_outcome::error, "not started", why);
+    return report_finish(nullptr, status);
 }
 
 // The caller's end of the run: it prints the summary unless another thread
@@ -36,17 +55,16 @@ int finish(long_run* run) {
 
 // A run that ends before its first step prints no summary, but a closing
 // console's handler may have one under way from the record teardown frees.
-void end_without_summary() {
+int end_without_summary(int status) {
     if (!quorvex_end_claim()) quorvex_end_yield();
+    status = report_unstarted(status);
     quorvex_end_finished();
+    return status;
 }
 
 int play(long_run* run) {
     int status = EXIT_DEMONSTRATED;
-    if (run->kind->begin != nullptr && !run->kind->begin(run, &status)) {
-        end_without_summary();
-        return status;
-    }
+    if (run->kind->begin != nullptr && !run->kind->begin(run, &status)) return end_without_summary(status);
     progress_clock progress = progress_from_now();
     while (!quorvex_stopped(run->client) && run->kind->step(run)) {
         int64_t elapsed_us = 0;
@@ -64,6 +82,7 @@ int connect_and_play(long_run* run) {
     if (client == nullptr) return EXIT_NO_RESOURCES;
     run->client = client;
     trace_listen(client);
+    report_listen(client);
     quorvex_deadline deadline;
     if (!quorvex_deadline_start(&deadline, client, run->settings->timeout_ms)) {
         quorvex_free_client(client);
@@ -80,7 +99,7 @@ int connect_and_play(long_run* run) {
         status = play(run);
         quorvex_disconnect(client);
     } else {
-        end_without_summary();
+        status = end_without_summary(status);
     }
     quorvex_stop_forget();
     quorvex_deadline_stop(&deadline);
@@ -130,11 +149,18 @@ int long_run_main(const option_entry& option, const run_settings& settings) {
         if (run.kind->release != nullptr) run.kind->release(&run);
         return EXIT_NO_RESOURCES;
     }
+    char suite[32];
+    snprintf(suite, sizeof(suite), "testquorvex %s", option.option);
+    if (!report_open(settings.report, suite)) {
+        trace_close(EXIT_NO_RESOURCES);
+        if (run.kind->release != nullptr) run.kind->release(&run);
+        return EXIT_NO_RESOURCES;
+    }
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
     quorvex_end_reset();
     quorvex_on_run_end(summary);
     g_current = &run;
-    status = connect_and_play(&run);
+    status = report_unstarted(connect_and_play(&run));
     g_current = nullptr;
     if (run.kind->release != nullptr) run.kind->release(&run);
     return trace_close(status);

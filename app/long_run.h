@@ -39,6 +39,9 @@ struct long_run_kind {
     int (*verdict)(const long_run* run, quorvex_stop_cause stop);
     // After the device is let go, whatever happened, when prepare succeeded.
     void (*release)(long_run* run);
+    // With /report, after the verdict: the cases and figures only the end
+    // knows (null: the run added its cases as it went).
+    void (*report)(const long_run* run, quorvex_stop_cause stop);
 };
 
 extern const long_run_kind LONG_RUN_ALL;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/report.h"
 #include "reports/joystick.h"
 #include "reports/message.h"
 
@@ -76,6 +77,7 @@ bool ping_begin(long_run* run, int* status) {
     snprintf(head, sizeof(head), "Round trips to the quorvex device: %u vendor message(s)",
              static_cast<unsigned>(m->count));
     long_run_start_line(head, "answer", run->settings->timeout_ms);
+    report_begin("ping", "round trips");
     return true;
 }
 
@@ -127,6 +129,7 @@ bool flood_begin(long_run* run, int*) {
     snprintf(head, sizeof(head), "Flooding the quorvex device: %u joystick frame(s) back to back",
              static_cast<unsigned>(m->count));
     long_run_start_line(head, "", run->settings->timeout_ms);
+    report_begin("flood", "frames");
     return true;
 }
 
@@ -158,9 +161,49 @@ int flood_verdict(const long_run* run, quorvex_stop_cause stop) {
     return run->client->reports_refused == 0 ? EXIT_DEMONSTRATED : EXIT_REFUSED;
 }
 
+void property_ms(const char* name, uint32_t us) {
+    report_property(name, "%u.%03u", static_cast<unsigned>(us / 1000), static_cast<unsigned>(us % 1000));
+}
+
+// The one case, ended here unless a stop ended it; the figures are the
+// suite's properties. The times are sorted by the totals before.
+void ping_report(const long_run* run, quorvex_stop_cause) {
+    const measurement* m = own(run);
+    const uint32_t sent = m->sent, answered = m->answered;
+    report_property("sent", "%u", static_cast<unsigned>(sent));
+    report_property("answered", "%u", static_cast<unsigned>(answered));
+    if (answered > 0) {
+        const uint32_t* times = m->round_trips_us;
+        property_ms("minimum ms", times[0]);
+        property_ms("median ms", percentile(times, answered, 50));
+        property_ms("99th percentile ms", percentile(times, answered, 99));
+        property_ms("maximum ms", times[answered - 1]);
+    }
+    char why[64];
+    snprintf(why, sizeof(why), "%u of %u messages answered", static_cast<unsigned>(answered),
+             static_cast<unsigned>(sent));
+    if (answered == sent) report_end(report_outcome::passed, nullptr, nullptr);
+    else report_end(report_outcome::failure, "not answered", why);
+}
+
+void flood_report(const long_run* run, quorvex_stop_cause) {
+    const measurement* m = own(run);
+    const int64_t us = microseconds(now_ticks() - m->started, m->per_second);
+    const auto frames = static_cast<unsigned long long>(run->client->reports_sent);
+    const auto refused = static_cast<unsigned long long>(run->client->reports_refused);
+    report_property("frames", "%llu", frames);
+    report_property("refused", "%llu", refused);
+    report_property("seconds", "%lld.%06lld", static_cast<long long>(us / 1000000), static_cast<long long>(us % 1000000));
+    if (us != 0) report_property("frames per second", "%llu", frames * 1000000ULL / static_cast<unsigned long long>(us));
+    char why[64];
+    snprintf(why, sizeof(why), "%llu of %llu frames refused", refused, frames);
+    if (refused == 0) report_end(report_outcome::passed, nullptr, nullptr);
+    else report_end(report_outcome::failure, "refused", why);
+}
+
 }  // namespace
 
-const long_run_kind LONG_RUN_PING = {prepare,     ping_begin,  ping_step,    nullptr,
-                                     nullptr,     ping_totals, ping_verdict, ping_release};
-const long_run_kind LONG_RUN_FLOOD = {prepare,      flood_begin,  flood_step,    flood_progress,
-                                      nullptr,      flood_totals, flood_verdict, nullptr};
+const long_run_kind LONG_RUN_PING = {prepare,     ping_begin,  ping_step,    nullptr,     nullptr,
+                                     ping_totals, ping_verdict, ping_release, ping_report};
+const long_run_kind LONG_RUN_FLOOD = {prepare,      flood_begin,  flood_step, flood_progress, nullptr,
+                                      flood_totals, flood_verdict, nullptr,   flood_report};

@@ -18,15 +18,15 @@ const option_entry QUORVEX_OPTIONS[] = {
     {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", TAKES_WAIT, 0, 0,
      option_form::alone, nullptr, nullptr},
     {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused",
-     TAKES_TIMEOUT | TAKES_WAIT | TAKES_TRACE, 0, 0, option_form::alone, nullptr, &LONG_RUN_ALL},
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_TRACE | TAKES_REPORT, 0, 0, option_form::alone, nullptr, &LONG_RUN_ALL},
     {"/ping", QUORVEX_MODE_PING, "vendor message round trips, timed: minimum, median, 99th percentile, maximum",
-     TAKES_TIMEOUT | TAKES_COUNT | TAKES_TRACE, 1000000, 100, option_form::alone, nullptr, &LONG_RUN_PING},
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_TRACE | TAKES_REPORT, 1000000, 100, option_form::alone, nullptr, &LONG_RUN_PING},
     {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate",
-     TAKES_TIMEOUT | TAKES_COUNT | TAKES_TRACE, 100000000, 10000, option_form::alone, nullptr, &LONG_RUN_FLOOD},
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_TRACE | TAKES_REPORT, 100000000, 10000, option_form::alone, nullptr, &LONG_RUN_FLOOD},
     {"/play", QUORVEX_MODE_PLAY, "a script's reports, pauses and expected answers (FILE of -: standard input)",
-     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET | TAKES_TRACE, 0, 0, option_form::value, "/play:FILE", &LONG_RUN_PLAY},
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET | TAKES_TRACE | TAKES_REPORT, 0, 0, option_form::value, "/play:FILE", &LONG_RUN_PLAY},
     {"/fuzz", QUORVEX_MODE_FUZZ, "malformed and boundary frames; after every 64, the driver must still answer",
-     TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT | TAKES_TRACE, 100000000, 20000, option_form::alone, nullptr,
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT | TAKES_TRACE | TAKES_REPORT, 100000000, 20000, option_form::alone, nullptr,
      &LONG_RUN_FUZZ},
     {"/send", QUORVEX_MODE_SEND, "one step of a script: the rest of the command line", 0, 0, 0, option_form::rest,
      "/send STEP", &LONG_RUN_PLAY},
@@ -48,6 +48,7 @@ const modifier_entry QUORVEX_MODIFIERS[] = {
      "the random frames' seed (from the performance counter)", 0, nullptr},
     {"out", TAKES_OUT, value_kind::text, 0, 0, "/out:FILE", "the journal (quorvex-fuzz-SEED.txt here); never overwritten", 0, nullptr},
     {"trace", TAKES_TRACE, value_kind::text, 0, 0, "/trace:FILE", "the run as a script /play sends again; never overwritten", 0, nullptr},
+    {"report", TAKES_REPORT, value_kind::text, 0, 0, "/report:FILE", "the results as JUnit XML, replacing FILE", 0, nullptr},
 };
 const size_t QUORVEX_MODIFIER_COUNT = sizeof(QUORVEX_MODIFIERS) / sizeof(QUORVEX_MODIFIERS[0]);
 
@@ -136,7 +137,8 @@ bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_
                 printf("Bad value after %s: %s (a file name)\n", option->option, argument);
                 return false;
             }
-            (modifier->bit == TAKES_TRACE ? settings->trace : settings->out) = colon + 1;
+            (modifier->bit == TAKES_TRACE ? settings->trace : modifier->bit == TAKES_REPORT ? settings->report : settings->out) =
+                colon + 1;
             continue;
         }
         uint64_t value = 0;
@@ -170,11 +172,14 @@ void print_help() {
             printf("       testquorvex %-10s  %s\n", entry.written != nullptr ? entry.written : entry.option, entry.help);
     printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
            "       /name alone is a flag.\n");
+    int width = 0;
+    for (const modifier_entry& modifier : QUORVEX_MODIFIERS)
+        if (static_cast<int>(std::strlen(modifier.form)) > width) width = static_cast<int>(std::strlen(modifier.form));
     for (const modifier_entry& modifier : QUORVEX_MODIFIERS) {
         bool taken = false;
         for (const option_entry& entry : QUORVEX_OPTIONS) taken = taken || (entry.modifiers & modifier.bit) != 0;
         if (!taken) continue;
-        printf("       %-11s after", modifier.form);
+        printf("       %-*s after", width, modifier.form);
         const char* separator = " ";
         for (const option_entry& entry : QUORVEX_OPTIONS) {
             if ((entry.modifiers & modifier.bit) == 0) continue;

@@ -33,6 +33,7 @@ enum modifier_bit : unsigned {
     TAKES_SEED = 32,
     TAKES_OUT = 64,
     TAKES_TRACE = 128,
+    TAKES_REPORT = 256,
 };
 
 // How an option is written: alone, with its value after a colon (/play:FILE),
@@ -88,6 +89,7 @@ struct run_settings {
     bool seed_given = false;
     const char* out = nullptr;   // /out
     const char* trace = nullptr;  // /trace
+    const char* report = nullptr;  // /report
 };
 // The modifiers after argv[1], which names this mode. False when one is
 // malformed, out of range or not the option's: the usage line and a line

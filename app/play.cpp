@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "app/long_run.h"
+#include "app/report.h"
 #include "client/error_text.h"
 #include "reports/message.h"
 #include "script/script.h"
@@ -141,6 +142,32 @@ bool read_whole(const char* name, char** text, size_t* size, int* status) {
     return true;
 }
 
+// The step's test case, named by file and line, and by the repetition when
+// the script plays more than once, so that every name is its own.
+void begin_case(const quorvex_script* script, const script_step& step, uint32_t repeat) {
+    if (!report_on()) return;
+    char name[MAX_PATH + 48];
+    if (repeat > 1)
+        snprintf(name, sizeof(name), "%s:%u (repetition %u)", script->name, static_cast<unsigned>(step.line),
+                 static_cast<unsigned>(g_play.round + 1));
+    else
+        snprintf(name, sizeof(name), "%s:%u", script->name, static_cast<unsigned>(step.line));
+    report_begin("play", name);
+}
+
+// A step the driver refused is a failure; one it took says nothing.
+void end_refusable(const quorvex_client* client, bool ok, DWORD error) {
+    // A stall is the step's error, which the summary ends.
+    if (!report_on() || quorvex_stalled(client)) return;
+    if (ok) {
+        report_drop();
+        return;
+    }
+    char text[QUORVEX_ERROR_TEXT_MAX], why[QUORVEX_ERROR_TEXT_MAX + 32];
+    snprintf(why, sizeof(why), "refused: %s", quorvex_error_text(error, text, sizeof(text)));
+    report_end(report_outcome::failure, "refused", why);
+}
+
 void print_step(const quorvex_script* script, const script_step& step) {
     printf("%s:%u: %.*s\n", script->name, static_cast<unsigned>(step.line), static_cast<int>(step.text_length),
            script->text + step.text);
@@ -154,35 +181,53 @@ void expect(quorvex_client* client, const quorvex_script* script, const script_s
     if (!quorvex_read_message(client, &answer)) {
         if (quiet) printf("    in ");
         if (quiet) print_step(script, step);
+        if (report_on() && !quorvex_stalled(client)) {
+            char text[QUORVEX_ERROR_TEXT_MAX], why[QUORVEX_ERROR_TEXT_MAX + 32];
+            snprintf(why, sizeof(why), "no answer: %s", quorvex_error_text(client->last_error, text, sizeof(text)));
+            report_end(report_outcome::failure, "no answer", why);
+        }
         return;
     }
     if (step.kind == step_kind::expect_any || std::memcmp(answer.bytes + 1, step.bytes, LAYOUT_DATA_SIZE) == 0) {
         ++g_play.met;
+        report_end(report_outcome::passed, nullptr, nullptr);
         return;
     }
     char wanted[LAYOUT_STEP_MAX], got[LAYOUT_STEP_MAX];
     layout_describe_data(step.bytes, wanted, sizeof(wanted));
     layout_describe_data(answer.bytes + 1, got, sizeof(got));
     printf("%s:%u: expected %s, the device answered %s\n", script->name, static_cast<unsigned>(step.line), wanted, got);
+    if (report_on()) {
+        char why[2 * LAYOUT_STEP_MAX + 48];
+        snprintf(why, sizeof(why), "expected %s, the device answered %s", wanted, got);
+        report_end(report_outcome::failure, "expectation", why);
+    }
 }
 
-void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
+void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet,
+               uint32_t repeat) {
     ++g_play.steps;
+    if (step.kind != step_kind::sleep) begin_case(script, step, repeat);
     switch (step.kind) {
         case step_kind::write:
         case step_kind::set: {
             if (!quiet) print_step(script, step);
-            if (quorvex_send_frame(client, step.bytes, step.kind == step_kind::set ? QUORVEX_SEND_SET : QUORVEX_SEND_WRITE))
-                return;
+            const bool ok = quorvex_send_frame(client, step.bytes,
+                                               step.kind == step_kind::set ? QUORVEX_SEND_SET : QUORVEX_SEND_WRITE) != 0;
+            end_refusable(client, ok, client->last_error);
+            if (ok) return;
             if (quiet) printf("    in ");
             if (quiet) print_step(script, step);
             return;
         }
         case step_kind::expect:
         case step_kind::expect_any: expect(client, script, step, quiet); return;
-        case step_kind::flush:
-            if (!quorvex_flush_answers(client)) ++g_play.other_failures;
+        case step_kind::flush: {
+            const bool ok = quorvex_flush_answers(client) != 0;
+            end_refusable(client, ok, client->last_error);
+            if (!ok) ++g_play.other_failures;
             return;
+        }
         case step_kind::sleep: quorvex_pause(client, step.sleep_ms, true); return;
     }
 }
@@ -231,7 +276,7 @@ bool begin(long_run* run, int*) {
 bool step(long_run* run) {
     const quorvex_script* script = g_play.script;
     if (script->count == 0) return false;
-    play_step(run->client, script, script->steps[g_play.next], run->settings->quiet);
+    play_step(run->client, script, script->steps[g_play.next], run->settings->quiet, run->settings->repeat);
     if (++g_play.next == script->count) {
         g_play.next = 0;
         ++g_play.round;
@@ -306,4 +351,4 @@ quorvex_script* load_script_text(const char* name, const char* step, int* status
 
 void free_script(quorvex_script* script) { release(script); }
 
-const long_run_kind LONG_RUN_PLAY = {prepare, begin, step, progress, nullptr, totals, verdict, play_release};
+const long_run_kind LONG_RUN_PLAY = {prepare, begin, step, progress, nullptr, totals, verdict, play_release, nullptr};

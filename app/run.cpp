@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/report.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
@@ -36,12 +37,36 @@ bool all_prepare(long_run* run, int*) {
     return true;
 }
 
+// The names of /all's test cases, in kAllModes' order.
+constexpr const char* kAllNames[] = {"multitouch", "mouse", "digitizer", "keyboard", "message"};
+
 bool all_step(long_run* run) {
+    quorvex_client* client = run->client;
+    const uint64_t refused = client->reports_refused, read = client->messages_read;
+    const bool message = kAllModes[g_all.next] == QUORVEX_REPORT_MESSAGE;
+    report_begin("all", kAllNames[g_all.next]);
     // Each demonstration sends exactly its own mode's frames, not the tail of
     // the one before.
-    quorvex_clear_frame(run->client);
-    run_demonstration(run->client, kAllModes[g_all.next++]);
+    quorvex_clear_frame(client);
+    run_demonstration(client, kAllModes[g_all.next++]);
+    // A stall is the error of the demonstration it cut short, which the summary ends.
+    if (report_on() && !quorvex_stalled(client)) {
+        const uint64_t newly_refused = client->reports_refused - refused;
+        char why[64];
+        snprintf(why, sizeof(why), "%llu report(s) refused", static_cast<unsigned long long>(newly_refused));
+        if (message && client->messages_read == read) report_note("vendor message not read back");
+        if (newly_refused != 0) report_end(report_outcome::failure, "refused", why);
+        else if (message && client->messages_read == read)
+            report_end(report_outcome::failure, "not read back", "vendor message not read back");
+        else report_end(report_outcome::passed, nullptr, nullptr);
+    }
     return g_all.next < sizeof(kAllModes);
+}
+
+// What a stop left unplayed.
+void all_report(const long_run*, quorvex_stop_cause) {
+    for (size_t i = g_all.next; i < sizeof(kAllModes); ++i)
+        report_case("all", kAllNames[i], 0, report_outcome::skipped, nullptr, "not played: the run was stopped");
 }
 
 // The received message is printed without a line feed of its own.
@@ -79,8 +104,8 @@ int demonstrate(uint8_t mode) {
 
 }  // namespace
 
-const long_run_kind LONG_RUN_ALL = {all_prepare, nullptr, all_step, nullptr,
-                                    all_before_stop, all_totals, all_verdict, nullptr};
+const long_run_kind LONG_RUN_ALL = {all_prepare,     nullptr,    all_step,    nullptr,    all_before_stop,
+                                    all_totals,      all_verdict, nullptr,    all_report};
 
 // /wait: until both collections are present and open for transfers, polling
 // four times a second without a word; then the run goes on as it would.

@@ -25,14 +25,15 @@ std::string expected_help() {
            "       testquorvex /send STEP  one step of a script: the rest of the command line\n"
            "       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
            "       /name alone is a flag.\n"
-           "       /timeout:MS after /all, /ping, /flood, /play, /fuzz: each transfer's deadline (5000); status 5 past it\n"
-           "       /wait:S     after /list, /all, /play: first wait up to S seconds for the device to arrive\n"
-           "       /count:N    after /ping, /flood, /fuzz: how many round trips (100) or frames (/flood 10000, /fuzz 20000)\n"
-           "       /repeat:N   after /play: play the whole script N times (1)\n"
-           "       /quiet      after /play: print only failures, progress once a second, and the summary\n"
-           "       /seed:S     after /fuzz: the random frames' seed (from the performance counter)\n"
-           "       /out:FILE   after /fuzz: the journal (quorvex-fuzz-SEED.txt here); never overwritten\n"
-           "       /trace:FILE after /all, /ping, /flood, /play, /fuzz: the run as a script /play sends again; never overwritten\n";
+           "       /timeout:MS  after /all, /ping, /flood, /play, /fuzz: each transfer's deadline (5000); status 5 past it\n"
+           "       /wait:S      after /list, /all, /play: first wait up to S seconds for the device to arrive\n"
+           "       /count:N     after /ping, /flood, /fuzz: how many round trips (100) or frames (/flood 10000, /fuzz 20000)\n"
+           "       /repeat:N    after /play: play the whole script N times (1)\n"
+           "       /quiet       after /play: print only failures, progress once a second, and the summary\n"
+           "       /seed:S      after /fuzz: the random frames' seed (from the performance counter)\n"
+           "       /out:FILE    after /fuzz: the journal (quorvex-fuzz-SEED.txt here); never overwritten\n"
+           "       /trace:FILE  after /all, /ping, /flood, /play, /fuzz: the run as a script /play sends again; never overwritten\n"
+           "       /report:FILE after /all, /ping, /flood, /play, /fuzz: the results as JUnit XML, replacing FILE\n";
 }
 
 std::string search_line(int usage) {

@@ -55,6 +55,8 @@ const failable kFailable[] = {
     {"RegisterRawInputDevices", ERROR_INVALID_PARAMETER},
     {"GetRawInputData", ERROR_INVALID_HANDLE},
     {"GetRawInputDeviceInfoA", ERROR_INVALID_HANDLE},
+    // A report's move over a file another program holds open.
+    {"file:MoveFileExA", ERROR_ACCESS_DENIED},
 };
 
 DWORD injected_error(const std::string& op) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -53,8 +54,14 @@ bool files_host_path(const char* path) { return path != nullptr && path[0] != '\
 HANDLE files_open(const char* path, DWORD access, DWORD disposition) {
     if (maybe_inject("file:CreateFileA")) return INVALID_HANDLE_VALUE;
     int flags = (access & GENERIC_WRITE) != 0 ? ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) : O_RDONLY;
+    struct stat before;
+    const bool existed = stat(path, &before) == 0;
     if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
+    else if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
     else if (disposition != OPEN_EXISTING) return fail_with(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    // Windows opens no folder as a file, nor truncates one.
+    if (existed && S_ISDIR(before.st_mode) && disposition == CREATE_ALWAYS)
+        return fail_with(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     const int fd = open(path, flags | O_CLOEXEC, 0644);
     if (fd < 0) return fail_with(windows_error(errno, path), INVALID_HANDLE_VALUE);
     // Windows opens no folder as a file.
@@ -65,6 +72,8 @@ HANDLE files_open(const char* path, DWORD access, DWORD disposition) {
     }
     g_next += 4;
     g_files[g_next] = fd;
+    // A file CREATE_ALWAYS replaced: success, with this last error.
+    if (existed && disposition == CREATE_ALWAYS) return fail_with(ERROR_ALREADY_EXISTS, reinterpret_cast<HANDLE>(g_next));
     return succeed_with(reinterpret_cast<HANDLE>(g_next));
 }
 
@@ -117,6 +126,30 @@ BOOL files_close(HANDLE handle) {
 BOOL files_delete(const char* path) {
     if (maybe_inject("file:DeleteFileA")) return FALSE;
     if (unlink(path) != 0) return fail_with(windows_error(errno, path), FALSE);
+    return succeed_with(TRUE);
+}
+
+BOOL files_move(const char* from, const char* to, DWORD flags) {
+    if (maybe_inject("file:MoveFileExA")) return FALSE;
+    struct stat seen;
+    if (stat(from, &seen) != 0) return fail_with(windows_error(errno, from), FALSE);
+    if (stat(to, &seen) == 0) {
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return fail_with(ERROR_ALREADY_EXISTS, FALSE);
+        // Not even replacing may put a file over a folder.
+        if (S_ISDIR(seen.st_mode)) return fail_with(ERROR_ACCESS_DENIED, FALSE);
+    }
+    if (rename(from, to) != 0) return fail_with(windows_error(errno, to), FALSE);
+    // Write-through: the move is on the disk when the call returns.
+    if ((flags & MOVEFILE_WRITE_THROUGH) != 0) {
+        std::string folder = to;
+        const size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            fsync(fd);
+            close(fd);
+        }
+    }
     return succeed_with(TRUE);
 }
 

@@ -20,6 +20,7 @@ DWORD files_rewind(HANDLE handle);
 BOOL files_truncate(HANDLE handle);
 BOOL files_close(HANDLE handle);
 BOOL files_delete(const char* path);
+BOOL files_move(const char* from, const char* to, DWORD flags);
 HANDLE files_standard_input();
 // Host files the client holds open.
 int files_open_count();

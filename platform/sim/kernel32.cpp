@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include <unistd.h>
@@ -249,6 +250,42 @@ BOOL DeleteFileA(LPCSTR name) {
     return files_delete(name);
 }
 
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    system_call call;
+    if (!files_host_path(from) || !files_host_path(to)) return fail_with(ERROR_ACCESS_DENIED, FALSE);
+    return files_move(from, to, flags);
+}
+
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
+    system_call call;
+    static const char kName[] = "QUORVEX-HOST";
+    // Too small a buffer: the size it needs, terminator included.
+    if (buffer == nullptr || *size < sizeof(kName)) {
+        *size = sizeof(kName);
+        return fail_with(ERROR_BUFFER_OVERFLOW, FALSE);
+    }
+    std::memcpy(buffer, kName, sizeof(kName));
+    *size = sizeof(kName) - 1;
+    return succeed_with(TRUE);
+}
+
+void GetSystemTime(LPSYSTEMTIME time) {
+    system_call call;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc = {};
+    gmtime_r(&seconds, &utc);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    time->wYear = static_cast<WORD>(utc.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(utc.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(utc.tm_wday);
+    time->wDay = static_cast<WORD>(utc.tm_mday);
+    time->wHour = static_cast<WORD>(utc.tm_hour);
+    time->wMinute = static_cast<WORD>(utc.tm_min);
+    time->wSecond = static_cast<WORD>(utc.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(ms);
+}
+
 DWORD GetFullPathNameA(LPCSTR name, DWORD length, char* buffer, char** file_part) {
     system_call call;
     std::string full = name;
@@ -306,6 +343,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD id, DWORD language, LPSTR buffe
         {ERROR_FILE_EXISTS, "The file exists."},
         {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
         {ERROR_BROKEN_PIPE, "The pipe has been ended."},
+        {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
+        {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
         {ERROR_DISK_FULL, "There is not enough space on the disk."},
         {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread exit or an application request."},
         {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},

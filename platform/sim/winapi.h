@@ -213,6 +213,10 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+#define MAX_COMPUTERNAME_LENGTH 15
 #define STD_INPUT_HANDLE ((DWORD)-10)
 #define MAX_PATH 260
 
@@ -230,8 +234,10 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_BROKEN_PIPE 109
+#define ERROR_BUFFER_OVERFLOW 111
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_ALREADY_EXISTS 183
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_OPERATION_ABORTED 995
 #define ERROR_NOT_FOUND 1168
@@ -277,6 +283,20 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 BOOL SetEndOfFile(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL DeleteFileA(LPCSTR fileName);
+BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+void GetSystemTime(LPSYSTEMTIME time);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, char* buffer, char** filePart);
 char* GetCommandLineA();
 

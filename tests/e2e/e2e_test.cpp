@@ -618,3 +618,44 @@ TEST(EndToEnd, flood_stopped) {
     const unsigned long long frames = std::stoull(summary.substr(7));
     EXPECT_EQ(read_record().frames, expected_frames("/flood", frames));
 }
+
+// /all /report: the same run and output, and its report beside it; then a
+// write the driver keeps, whose report the watchdog's thread writes. Each is
+// checked against the JUnit schema when xmllint is there.
+TEST(EndToEnd, all_report) {
+    const std::string report = scratch_path("e2e-report.xml");
+    const std::string schema = std::string(QUORVEX_SOURCE_DIR) + "/tests/JUnit.xsd";
+    const bool xmllint = std::system("command -v xmllint >/dev/null 2>&1") == 0;
+    reset_record();
+    const child_result whole = run("testquorvex.exe", {"/all", "/report:" + windows_path(report)});
+    expect_no_crash(whole);
+    EXPECT_EQ(whole.status, 0);
+    EXPECT_EQ(whole.out, crlf(prologue() + expected_demonstration("/all")));
+    std::string xml = read_file(report);
+    for (const char* name : {"multitouch", "mouse", "digitizer", "keyboard", "message"})
+        EXPECT_NE(xml.find(std::string("<testcase classname=\"all\" name=\"") + name + "\" time=\""), std::string::npos)
+            << name << "\n" << xml;
+    EXPECT_NE(xml.find("tests=\"5\" failures=\"0\" errors=\"0\" skipped=\"0\""), std::string::npos) << xml;
+    if (xmllint) {
+        EXPECT_EQ(std::system(("xmllint --noout --schema '" + schema + "' '" + report + "'").c_str()), 0);
+    }
+
+    reset_record();
+    misbehaving pend("W 1");
+    const child_result stalled =
+        run("testquorvex.exe", {"/all", "/timeout:2000", "/report:" + windows_path(report)});
+    expect_no_crash(stalled);
+    EXPECT_EQ(stalled.status, 5);
+    xml = read_file(report);
+    EXPECT_NE(xml.find("<testcase classname=\"all\" name=\"mouse\" time=\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<error type=\"stopped\" message=\"Stopped: the driver did not complete WriteFile within 2000 "
+                       "ms\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("errors=\"1\" skipped=\"3\""), std::string::npos) << xml;
+    EXPECT_TRUE(read_file(report + ".tmp").empty()) << "the temporary file was left behind";
+    if (xmllint) {
+        EXPECT_EQ(std::system(("xmllint --noout --schema '" + schema + "' '" + report + "'").c_str()), 0);
+    }
+    std::remove(report.c_str());
+}
