@@ -1,4 +1,5 @@
 #include "app/long_run.h"
+#include "app/verify.h"
 
 #include <cstdio>
 
@@ -25,7 +26,10 @@ int summary(quorvex_client* client) {
     if (run->kind->before_stop != nullptr) run->kind->before_stop(run);
     quorvex_stop_say(stop);
     run->kind->totals(run, stop);
-    const int status = trace_end(client, stop, run->kind->verdict(run, stop));
+    if (run->settings->verify) verify_totals(run);
+    int status = run->kind->verdict(run, stop);
+    if (run->settings->verify && status == EXIT_DEMONSTRATED && verify_missed()) status = EXIT_REFUSED;
+    status = trace_end(client, stop, status);
     if (!report_on()) return status;
     char words[160];
     const char* stopped = report_stop_words(stop, client->stalled.load(), run->settings->timeout_ms, words, sizeof(words));
@@ -72,6 +76,7 @@ int play(long_run* run) {
             continue;
         run->kind->progress(run, elapsed_us);
     }
+    if (run->settings->verify) verify_settle(run);
     return finish(run);
 }
 
@@ -95,8 +100,15 @@ int connect_and_play(long_run* run) {
     }
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {
-        printf("...sending request(s) to our device\n");
-        status = play(run);
+        if (run->settings->verify && !verify_begin(run, &status)) {
+            end_without_summary();
+        } else {
+            if (run->mode == QUORVEX_MODE_WATCH) printf("# ...watching our device\n");
+            else printf("...sending request(s) to our device\n");
+            status = play(run);
+            if (run->settings->verify) verify_end(run);
+            if (run->mode == QUORVEX_MODE_WATCH) watch_end(run);
+        }
         quorvex_disconnect(client);
     } else {
         status = end_without_summary(status);
@@ -157,6 +169,7 @@ int long_run_main(const option_entry& option, const run_settings& settings) {
         return EXIT_NO_RESOURCES;
     }
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
+    quorvex_discovery_comments = option.mode == QUORVEX_MODE_WATCH;
     quorvex_end_reset();
     quorvex_on_run_end(summary);
     g_current = &run;

@@ -8,6 +8,7 @@
 
 #include "app/long_run.h"
 #include "app/report.h"
+#include "app/verify.h"
 #include "reports/joystick.h"
 #include "reports/message.h"
 
@@ -130,6 +131,7 @@ bool flood_begin(long_run* run, int*) {
              static_cast<unsigned>(m->count));
     long_run_start_line(head, "", run->settings->timeout_ms);
     report_begin("flood", "frames");
+    verify_source("/flood");
     return true;
 }
 

@@ -19,6 +19,7 @@ constexpr uint8_t QUORVEX_MODE_FLOOD = 0x84;
 constexpr uint8_t QUORVEX_MODE_PLAY = 0x85;
 constexpr uint8_t QUORVEX_MODE_SEND = 0x86;
 constexpr uint8_t QUORVEX_MODE_FUZZ = 0x87;
+constexpr uint8_t QUORVEX_MODE_WATCH = 0x88;
 
 // Each transfer's deadline when /timeout does not set one.
 constexpr uint32_t QUORVEX_DEFAULT_TIMEOUT_MS = 5000;
@@ -34,6 +35,7 @@ enum modifier_bit : unsigned {
     TAKES_OUT = 64,
     TAKES_TRACE = 128,
     TAKES_REPORT = 256,
+    TAKES_VERIFY = 512,
 };
 
 // How an option is written: alone, with its value after a colon (/play:FILE),
@@ -88,6 +90,7 @@ struct run_settings {
     uint32_t seed = 0;           // /seed
     bool seed_given = false;
     const char* out = nullptr;   // /out
+    bool verify = false;         // /verify
     const char* trace = nullptr;  // /trace
     const char* report = nullptr;  // /report
 };

@@ -9,6 +9,7 @@
 
 #include "app/long_run.h"
 #include "app/report.h"
+#include "app/verify.h"
 #include "client/error_text.h"
 #include "reports/message.h"
 #include "script/script.h"
@@ -207,6 +208,7 @@ void expect(quorvex_client* client, const quorvex_script* script, const script_s
 void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet,
                uint32_t repeat) {
     ++g_play.steps;
+    verify_line(script->name, step.line);
     if (step.kind != step_kind::sleep) begin_case(script, step, repeat);
     switch (step.kind) {
         case step_kind::write:

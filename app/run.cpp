@@ -3,6 +3,7 @@
 
 #include "app/long_run.h"
 #include "app/report.h"
+#include "app/verify.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
@@ -48,6 +49,7 @@ bool all_step(long_run* run) {
     // Each demonstration sends exactly its own mode's frames, not the tail of
     // the one before.
     quorvex_clear_frame(client);
+    verify_source(option_of(kAllModes[g_all.next])->option);
     run_demonstration(client, kAllModes[g_all.next++]);
     // A stall is the error of the demonstration it cut short, which the summary ends.
     if (report_on() && !quorvex_stalled(client)) {
