@@ -101,7 +101,7 @@ int connect_and_play(long_run* run) {
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {
         if (run->settings->verify && !verify_begin(run, &status)) {
-            end_without_summary();
+            status = end_without_summary(status);
         } else {
             if (run->mode == QUORVEX_MODE_WATCH) printf("# ...watching our device\n");
             else printf("...sending request(s) to our device\n");
