@@ -36,6 +36,7 @@ int summary(quorvex_client* client) {
     // The case a stop cut short comes before the ones it left unplayed.
     if (stopped != nullptr && report_case_open()) report_end(report_outcome::error, "stopped", stopped);
     if (run->kind->report != nullptr) run->kind->report(run, stop);
+    if (run->settings->verify) verify_report();
     return report_finish(stopped, status);
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/report.h"
 #include "client/inputs.h"
 #include "client/rebuild.h"
 #include "layout/report_layout.h"
@@ -87,6 +88,13 @@ struct verify_state {
     uint64_t changed;
     uint64_t unasked;
     uint64_t malformed;
+    // Per kind, for the report's case of each: what was decided, and the
+    // first miss's line.
+    uint64_t kind_sent[QUORVEX_INPUT_KINDS];
+    uint64_t kind_missed[QUORVEX_INPUT_KINDS];
+    uint64_t kind_changed[QUORVEX_INPUT_KINDS];
+    uint64_t kind_unasked[QUORVEX_INPUT_KINDS];
+    char kind_first_miss[QUORVEX_INPUT_KINDS][2 * LAYOUT_STEP_MAX + 64];
     // Arrival times in microseconds, in a block that grows by doubling.
     uint32_t* times;
     uint64_t time_count;
@@ -155,6 +163,7 @@ void arrived_as_sent(expected* e, int64_t ticks) {
 void keep_unasked(const arrival& a) {
     verify_state& v = g_verify;
     ++v.unasked;
+    ++v.kind_unasked[a.kind];
     if (v.unasked_kept < kUnaskedKept) v.unasked_list[v.unasked_kept++] = a;
 }
 
@@ -290,6 +299,18 @@ void print_origin(const expected& e) {
     else printf("%s report %u", e.source, static_cast<unsigned>(e.number));
 }
 
+// The report names a kind's first miss as its line says it.
+void keep_first_miss(const expected& e, const char* what, const char* sent, const char* got) {
+    char* out = g_verify.kind_first_miss[e.kind];
+    const size_t size = sizeof(g_verify.kind_first_miss[e.kind]);
+    if (out[0] != 0) return;
+    int n = e.line ? snprintf(out, size, "%s:%u: ", e.source, static_cast<unsigned>(e.number))
+                   : snprintf(out, size, "%s report %u: ", e.source, static_cast<unsigned>(e.number));
+    if (n < 0 || static_cast<size_t>(n) >= size) return;
+    snprintf(out + n, size - static_cast<size_t>(n), "%s%s%s%s", what, sent, got != nullptr ? ", arrived " : "",
+             got != nullptr ? got : "");
+}
+
 // Prints what has been decided, oldest first, and lets it go: a report whose
 // deadline passed is not delivered. Under the lock; on the run's thread only.
 void report_decided(int64_t now) {
@@ -302,11 +323,15 @@ void report_decided(int64_t now) {
             e.result = fate::missed;
             ++v.missed;
         }
+        ++v.kind_sent[e.kind];
+        if (e.result == fate::missed) ++v.kind_missed[e.kind];
+        if (e.result == fate::changed) ++v.kind_changed[e.kind];
         if (e.result == fate::missed && !v.contract_broken[e.kind]) {
             describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
             printf("Not delivered: ");
             print_origin(e);
             printf(": %s\n", sent);
+            keep_first_miss(e, "not delivered: ", sent, nullptr);
         }
         if (e.result == fate::changed) {
             describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
@@ -314,6 +339,7 @@ void report_decided(int64_t now) {
             printf("Changed: ");
             print_origin(e);
             printf(": sent %s, arrived %s\n", sent, got);
+            keep_first_miss(e, "changed: sent ", sent, got);
         }
         ++v.head;
     }
@@ -363,6 +389,8 @@ void listen(void*, const quorvex_transfer* transfer) {
     const bool readable = collection.path == input_path::read || collection.path == input_path::held;
     if (!readable || !collection.follows || v.contract_broken[kind]) {
         ++v.missed;  // said once, at the start
+        ++v.kind_sent[kind];
+        ++v.kind_missed[kind];
         return;
     }
     // In flight at most kInFlight: the oldest must arrive or pass its deadline first.
@@ -433,6 +461,11 @@ bool verify_begin(long_run* run, int* status) {
     v.number = 0;
     v.line = false;
     v.accepted = v.arrived = v.missed = v.changed = v.unasked = v.malformed = 0;
+    std::memset(v.kind_sent, 0, sizeof(v.kind_sent));
+    std::memset(v.kind_missed, 0, sizeof(v.kind_missed));
+    std::memset(v.kind_changed, 0, sizeof(v.kind_changed));
+    std::memset(v.kind_unasked, 0, sizeof(v.kind_unasked));
+    std::memset(v.kind_first_miss, 0, sizeof(v.kind_first_miss));
     v.times = nullptr;
     v.time_count = v.time_room = 0;
     LARGE_INTEGER frequency;
@@ -559,6 +592,28 @@ void verify_totals(const long_run*) {
         ms(", maximum", v.times[v.time_count - 1]);
     }
     printf("\n");
+}
+
+void verify_report() {
+    verify_state& v = g_verify;
+    locked hold;
+    for (int kind = 0; kind < QUORVEX_INPUT_KINDS; ++kind) {
+        const uint64_t sent = v.kind_sent[kind], missed = v.kind_missed[kind], changed = v.kind_changed[kind],
+                       unasked = v.kind_unasked[kind];
+        if (sent == 0 && unasked == 0) continue;
+        char why[sizeof(v.kind_first_miss[0]) + 128];
+        const int n = snprintf(why, sizeof(why), "%llu of %llu arrived as sent; %llu not delivered, %llu changed, %llu unasked",
+                               static_cast<unsigned long long>(sent - missed - changed),
+                               static_cast<unsigned long long>(sent), static_cast<unsigned long long>(missed),
+                               static_cast<unsigned long long>(changed), static_cast<unsigned long long>(unasked));
+        if (v.kind_first_miss[kind][0] != 0 && n > 0 && static_cast<size_t>(n) < sizeof(why))
+            snprintf(why + n, sizeof(why) - static_cast<size_t>(n), "; first: %s", v.kind_first_miss[kind]);
+        const bool failed = missed != 0 || changed != 0 || unasked != 0;
+        char name[64];
+        snprintf(name, sizeof(name), "%s input collection", QUORVEX_INPUTS[kind].name);
+        report_case("verify", name, 0, failed ? report_outcome::failure : report_outcome::passed,
+                    failed ? "input" : nullptr, failed ? why : nullptr);
+    }
 }
 
 bool verify_missed() {

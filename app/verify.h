@@ -22,5 +22,7 @@ void verify_settle(long_run* run);
 // The summary's line, and whether anything was missed.
 void verify_totals(const long_run* run);
 bool verify_missed();
+// With /report: one case per kind that was sent or arrived unasked.
+void verify_report();
 // Stops the readers; after the summary, before the device is let go.
 void verify_end(long_run* run);

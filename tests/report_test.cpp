@@ -128,6 +128,17 @@ TEST(Report, EachRunListsItsCasesAndLeavesOutputAndStatusAsTheyAre) {
          {"<property name=\"frames\" value=\"10\"/>", "<property name=\"refused\" value=\"1\"/>",
           "<failure type=\"refused\" message=\"1 of 10 frames refused\">failed WriteFile 31\n</failure>"},
          1},
+        // /verify: a case for each kind sent, its first miss named.
+        {{"/all", "/verify"}, "inputs=open", EXIT_DEMONSTRATED,
+         {"<testcase classname=\"verify\" name=\"Touch Screen input collection\" time=\"0.000000\"/>",
+          "<testcase classname=\"verify\" name=\"Keyboard input collection\"", "tests=\"9\" failures=\"0\""},
+         9},
+        {{"/all", "/verify"}, "inputs=open,altered=mouse", EXIT_REFUSED,
+         {"<testcase classname=\"verify\" name=\"Mouse input collection\" time=\"0.000000\">\n      <failure "
+          "type=\"input\" message=\"0 of 1 arrived as sent; 0 not delivered, 1 changed, 0 unasked; first: /mouse report 1: "
+          "changed: sent mouse ",
+          "tests=\"9\" failures=\"1\""},
+         9},
         // A run that never started still says why.
         {{"/all"}, "device=none", EXIT_NO_DEVICE,
          {"<testcase classname=\"testquorvex\" name=\"start\" time=\"0.000000\">\n      <error type=\"not started\" "
