@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,13 @@ std::string prologue() { return search_line(1) + kFound + search_line(2) + kFoun
 struct recorded {
     std::vector<expected_frame> frames;        // received by write or set-output-report
     std::vector<std::vector<uint8_t>> replies;  // input reports delivered
+    std::vector<std::vector<uint8_t>> inputs;   // reports delivered on the input collections
     std::string kinds;                          // every entry's kind, in order
 };
 
-// The record: a kind byte ('W', 'S', 'R'; 'P' pended, 'C' cancelled, 'T'
-// given up, 'A' answer withheld), a length byte, 65 bytes.
+// The record: a kind byte ('W', 'S', 'R'; 'I' input collection's report; 'P'
+// pended, 'C' cancelled, 'T' given up, 'A' answer withheld), a length byte,
+// 65 bytes.
 recorded read_record() {
     const std::string bytes = read_file(kRecord);
     recorded r;
@@ -67,6 +70,7 @@ recorded read_record() {
         std::vector<uint8_t> report(entry + 2, entry + 2 + entry[1]);
         r.kinds += static_cast<char>(entry[0]);
         if (entry[0] == 'R') r.replies.push_back(report);
+        else if (entry[0] == 'I') r.inputs.push_back(report);
         else if (entry[0] == 'W' || entry[0] == 'S') r.frames.push_back({static_cast<char>(entry[0]), report});
     }
     return r;
@@ -561,4 +565,92 @@ TEST(EndToEnd, flood_stopped) {
     EXPECT_EQ(summary.substr(summary.size() - 13), ", 0 refused\r\n") << summary;
     const unsigned long long frames = std::stoull(summary.substr(7));
     EXPECT_EQ(read_record().frames, expected_frames("/flood", frames));
+}
+
+namespace {
+
+// The input collections' report IDs: touch screen, mouse, pen, joystick, keyboard.
+const uint8_t kInputIds[] = {0x01, 0x03, 0x05, 0x06, 0x07};
+
+// What the input collections must deliver for these frames, by report ID:
+// each accepted frame's inner report, unchanged, in the order sent. Reports of
+// different collections may be read in any order between them.
+std::vector<std::vector<uint8_t>> inner_reports(const std::vector<expected_frame>& frames, uint8_t id) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const expected_frame& frame : frames)
+        if (frame.bytes[2] == id) out.emplace_back(frame.bytes.begin() + 2, frame.bytes.begin() + 2 + frame.bytes[1]);
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> delivered(const recorded& r, uint8_t id) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::vector<uint8_t>& report : r.inputs)
+        if (!report.empty() && report[0] == id) out.push_back(report);
+    return out;
+}
+
+// The input collections for as long as it lives, and the bus as the
+// fixture made it afterwards, whatever the test asserts.
+struct with_inputs {
+    with_inputs() { devices("install", "inputs"); }
+    ~with_inputs() { devices("remove", "inputs"); }
+};
+
+}  // namespace
+
+// The five input collections beside the device's two: the modes print and
+// send exactly what they do without them, and the driver delivers each
+// accepted frame's inner report on its collection, once, a burst of them too;
+// a planted delivery fault changes only its own kind's deliveries.
+TEST(EndToEnd, inputs) {
+    with_inputs inputs;
+    expect_whole_run("/all");
+    const struct {
+        const char* option;
+        const char* count;
+        const char* rule;  // "M K H": kind byte K never delivered (H 1), byte 1 changed (2), twice (3)
+        uint8_t id;        // the kind the rule changes
+    } runs[] = {
+        {"/all", "", "", 0},
+        {"/flood", "/count:500", "", 0},
+        {"/all", "", "M 3 1", 0x03},
+        {"/all", "", "M 5 2", 0x05},
+        {"/flood", "/count:300", "M 6 3", 0x06},
+    };
+    for (const auto& run_of : runs) {
+        const std::string what = std::string(run_of.option) + " " + run_of.count + " " + run_of.rule;
+        if (run_of.rule[0] != 0 || std::string(run_of.option) != "/all") {
+            reset_record();
+            std::optional<misbehaving> planted;
+            if (run_of.rule[0] != 0) planted.emplace(run_of.rule);
+            std::vector<std::string> args = {run_of.option};
+            if (run_of.count[0] != 0) args.push_back(run_of.count);
+            const child_result result = run("testquorvex.exe", args);
+            EXPECT_EQ(result.status, 0) << what << "\n" << result.out;
+        }
+        const size_t count = run_of.count[0] != 0 ? std::stoul(run_of.count + 7) : 0;
+        const std::vector<expected_frame> frames = expected_frames(run_of.option, count);
+        const recorded r = read_record();
+        EXPECT_EQ(r.frames, frames) << what;
+        size_t expected = 0;
+        for (uint8_t id : kInputIds) {
+            std::vector<std::vector<uint8_t>> wanted = inner_reports(frames, id), changed;
+            if (id == run_of.id) {
+                const char how = run_of.rule[4];
+                for (std::vector<uint8_t>& report : wanted) {
+                    if (how == '1') continue;
+                    if (how == '2') report[1] ^= 0x01;
+                    changed.push_back(report);
+                    if (how == '3') changed.push_back(report);
+                }
+                wanted = changed;
+            }
+            EXPECT_EQ(delivered(r, id), wanted) << what << ": report ID " << int(id);
+            expected += wanted.size();
+        }
+        EXPECT_EQ(r.inputs.size(), expected) << what << ": a report no frame asked for";
+        if (run_of.id != 0) {
+            EXPECT_FALSE(inner_reports(frames, run_of.id).empty()) << what;
+        }
+    }
 }
