@@ -35,6 +35,20 @@ typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef unsigned int UINT;
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+typedef unsigned char BYTE;
+typedef UINT* PUINT;
+typedef uintptr_t UINT_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef WORD ATOM;
+typedef void* HINSTANCE;
+typedef void* HMODULE;
+typedef void* HICON;
+typedef void* HCURSOR;
+typedef void* HBRUSH;
+typedef void* HMENU;
+typedef void* HRAWINPUT;
 
 union LARGE_INTEGER {
     struct {
@@ -263,3 +277,207 @@ BOOLEAN HidD_FlushQueue(HANDLE device);
 BOOLEAN HidD_GetManufacturerString(HANDLE device, PVOID buffer, ULONG length);
 BOOLEAN HidD_GetProductString(HANDLE device, PVOID buffer, ULONG length);
 BOOLEAN HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG length);
+
+#define ERROR_CALL_NOT_IMPLEMENTED 120
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_CLASS_ALREADY_EXISTS 1410
+#define ERROR_CLASS_DOES_NOT_EXIST 1411
+#define ERROR_CLASS_HAS_WINDOWS 1412
+#define ERROR_INVALID_FLAGS 1004
+
+// kernel32: the module a window class belongs to
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+
+// user32: message-only windows, the thread's message queue and Raw Input.
+typedef LRESULT(WINAPI* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+struct WNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    HICON hIconSm;
+};
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+typedef MSG* LPMSG;
+
+#define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_INPUT 0x00FF
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
+#define QS_ALLPOSTMESSAGE 0x0100
+#define QS_RAWINPUT 0x0400
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY | QS_RAWINPUT)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
+#define QS_ALLINPUT (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY | QS_SENDMESSAGE)
+#define MWMO_WAITALL 0x0001
+#define MWMO_ALERTABLE 0x0002
+#define MWMO_INPUTAVAILABLE 0x0004
+#define GWLP_USERDATA (-21)
+
+struct RAWINPUTDEVICE {
+    USHORT usUsagePage;
+    USHORT usUsage;
+    DWORD dwFlags;
+    HWND hwndTarget;
+};
+typedef RAWINPUTDEVICE* PRAWINPUTDEVICE;
+typedef const RAWINPUTDEVICE* PCRAWINPUTDEVICE;
+
+#define RIDEV_REMOVE 0x00000001
+#define RIDEV_EXCLUDE 0x00000010
+#define RIDEV_PAGEONLY 0x00000020
+#define RIDEV_NOLEGACY 0x00000030
+#define RIDEV_INPUTSINK 0x00000100
+#define RIDEV_CAPTUREMOUSE 0x00000200
+#define RIDEV_NOHOTKEYS 0x00000200
+#define RIDEV_APPKEYS 0x00000400
+#define RIDEV_EXINPUTSINK 0x00001000
+#define RIDEV_DEVNOTIFY 0x00002000
+
+#define RIM_INPUT 0
+#define RIM_INPUTSINK 1
+#define GET_RAWINPUT_CODE_WPARAM(wParam) ((wParam) & 0xff)
+#define RIM_TYPEMOUSE 0
+#define RIM_TYPEKEYBOARD 1
+#define RIM_TYPEHID 2
+
+#define RID_INPUT 0x10000003
+#define RID_HEADER 0x10000005
+#define RIDI_PREPARSEDDATA 0x20000005
+#define RIDI_DEVICENAME 0x20000007
+#define RIDI_DEVICEINFO 0x2000000b
+
+struct RAWINPUTHEADER {
+    DWORD dwType;
+    DWORD dwSize;
+    HANDLE hDevice;
+    WPARAM wParam;
+};
+
+struct RAWMOUSE {
+    USHORT usFlags;
+    union {
+        ULONG ulButtons;
+        __extension__ struct {
+            USHORT usButtonFlags;
+            USHORT usButtonData;
+        };
+    };
+    ULONG ulRawButtons;
+    LONG lLastX;
+    LONG lLastY;
+    ULONG ulExtraInformation;
+};
+
+#define MOUSE_MOVE_RELATIVE 0x00
+#define MOUSE_MOVE_ABSOLUTE 0x01
+#define MOUSE_VIRTUAL_DESKTOP 0x02
+#define MOUSE_ATTRIBUTES_CHANGED 0x04
+#define MOUSE_MOVE_NOCOALESCE 0x08
+#define RI_MOUSE_LEFT_BUTTON_DOWN 0x0001
+#define RI_MOUSE_LEFT_BUTTON_UP 0x0002
+#define RI_MOUSE_RIGHT_BUTTON_DOWN 0x0004
+#define RI_MOUSE_RIGHT_BUTTON_UP 0x0008
+#define RI_MOUSE_MIDDLE_BUTTON_DOWN 0x0010
+#define RI_MOUSE_MIDDLE_BUTTON_UP 0x0020
+#define RI_MOUSE_BUTTON_1_DOWN RI_MOUSE_LEFT_BUTTON_DOWN
+#define RI_MOUSE_BUTTON_1_UP RI_MOUSE_LEFT_BUTTON_UP
+#define RI_MOUSE_BUTTON_2_DOWN RI_MOUSE_RIGHT_BUTTON_DOWN
+#define RI_MOUSE_BUTTON_2_UP RI_MOUSE_RIGHT_BUTTON_UP
+#define RI_MOUSE_BUTTON_3_DOWN RI_MOUSE_MIDDLE_BUTTON_DOWN
+#define RI_MOUSE_BUTTON_3_UP RI_MOUSE_MIDDLE_BUTTON_UP
+#define RI_MOUSE_BUTTON_4_DOWN 0x0040
+#define RI_MOUSE_BUTTON_4_UP 0x0080
+#define RI_MOUSE_BUTTON_5_DOWN 0x0100
+#define RI_MOUSE_BUTTON_5_UP 0x0200
+#define RI_MOUSE_WHEEL 0x0400
+#define RI_MOUSE_HWHEEL 0x0800
+#define WHEEL_DELTA 120
+
+struct RAWKEYBOARD {
+    USHORT MakeCode;
+    USHORT Flags;
+    USHORT Reserved;
+    USHORT VKey;
+    UINT Message;
+    ULONG ExtraInformation;
+};
+
+#define KEYBOARD_OVERRUN_MAKE_CODE 0xFF
+#define RI_KEY_MAKE 0
+#define RI_KEY_BREAK 1
+#define RI_KEY_E0 2
+#define RI_KEY_E1 4
+
+struct RAWHID {
+    DWORD dwSizeHid;
+    DWORD dwCount;
+    BYTE bRawData[1];
+};
+
+struct RAWINPUT {
+    RAWINPUTHEADER header;
+    union {
+        RAWMOUSE mouse;
+        RAWKEYBOARD keyboard;
+        RAWHID hid;
+    } data;
+};
+typedef RAWINPUT* PRAWINPUT;
+
+ATOM RegisterClassExA(const WNDCLASSEXA* windowClass);
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
+BOOL DestroyWindow(HWND window);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR GetWindowLongPtrA(HWND window, int index);
+BOOL GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
+BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeMessage);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageA(const MSG* message);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+BOOL RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT size);
+UINT GetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size, UINT headerSize);
+UINT GetRawInputDeviceInfoA(HANDLE device, UINT command, LPVOID data, PUINT size);
