@@ -598,12 +598,22 @@ struct with_inputs {
 
 }  // namespace
 
-// The five input collections beside the device's two: the modes print and
-// send exactly what they do without them, and the driver delivers each
+// The five input collections beside the device's two: the conformance probe
+// finds them as Wine presents them, the modes print and send exactly what
+// they do without them, and the driver delivers each
 // accepted frame's inner report on its collection, once, a burst of them too;
 // a planted delivery fault changes only its own kind's deliveries.
 TEST(EndToEnd, inputs) {
     with_inputs inputs;
+    // Wine holds none of them, and Raw Input hands over the touch screen's,
+    // pen's and joystick's reports as sent, from the collections' HID paths.
+    const child_result probe = run("quorvex_conformance.exe", {});
+    EXPECT_EQ(probe.status, 0);
+    std::string opens;
+    for (const char* name : {"touch screen", "mouse", "pen", "joystick", "keyboard"})
+        opens += std::string("the quorvex ") + name + " input collection: a read/write open succeeds\r\n";
+    EXPECT_EQ(probe.out, opens + "all behaviours as expected of Wine, the quorvex device's among them\r\n");
+
     expect_whole_run("/all");
     const struct {
         const char* option;
