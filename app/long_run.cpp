@@ -1,4 +1,5 @@
 #include "app/long_run.h"
+#include "app/verify.h"
 
 #include <cstdio>
 
@@ -23,7 +24,10 @@ int summary(quorvex_client* client) {
     if (run->kind->before_stop != nullptr) run->kind->before_stop(run);
     quorvex_stop_say(stop);
     run->kind->totals(run, stop);
-    return run->kind->verdict(run, stop);
+    if (!run->settings->verify) return run->kind->verdict(run, stop);
+    verify_totals(run);
+    const int status = run->kind->verdict(run, stop);
+    return status == EXIT_DEMONSTRATED && verify_missed() ? EXIT_REFUSED : status;
 }
 
 // The caller's end of the run: it prints the summary unless another thread
@@ -53,6 +57,7 @@ int play(long_run* run) {
             continue;
         run->kind->progress(run, elapsed_us);
     }
+    if (run->settings->verify) verify_settle(run);
     return finish(run);
 }
 
@@ -74,8 +79,13 @@ int connect_and_play(long_run* run) {
     }
     int status = EXIT_NO_DEVICE;
     if (quorvex_connect(client)) {
-        printf("...sending request(s) to our device\n");
-        status = play(run);
+        if (run->settings->verify && !verify_begin(run, &status)) {
+            end_without_summary();
+        } else {
+            printf("...sending request(s) to our device\n");
+            status = play(run);
+            if (run->settings->verify) verify_end(run);
+        }
         quorvex_disconnect(client);
     } else {
         end_without_summary();

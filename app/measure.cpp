@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/verify.h"
 #include "reports/joystick.h"
 #include "reports/message.h"
 
@@ -127,6 +128,7 @@ bool flood_begin(long_run* run, int*) {
     snprintf(head, sizeof(head), "Flooding the quorvex device: %u joystick frame(s) back to back",
              static_cast<unsigned>(m->count));
     long_run_start_line(head, "", run->settings->timeout_ms);
+    verify_source("/flood");
     return true;
 }
 

@@ -18,13 +18,14 @@ const option_entry QUORVEX_OPTIONS[] = {
     {"/list", QUORVEX_MODE_LIST, "every present HID interface, and why it is or is not the device", TAKES_WAIT, 0, 0,
      option_form::alone, nullptr, nullptr},
     {"/all", QUORVEX_MODE_ALL, "the five demonstrations that end, in turn; status 4 if a report was refused",
-     TAKES_TIMEOUT | TAKES_WAIT, 0, 0, option_form::alone, nullptr, &LONG_RUN_ALL},
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_VERIFY, 0, 0, option_form::alone, nullptr, &LONG_RUN_ALL},
     {"/ping", QUORVEX_MODE_PING, "vendor message round trips, timed: minimum, median, 99th percentile, maximum",
      TAKES_TIMEOUT | TAKES_COUNT, 1000000, 100, option_form::alone, nullptr, &LONG_RUN_PING},
     {"/flood", QUORVEX_MODE_FLOOD, "neutral joystick frames back to back: the sustained frame rate",
-     TAKES_TIMEOUT | TAKES_COUNT, 100000000, 10000, option_form::alone, nullptr, &LONG_RUN_FLOOD},
+     TAKES_TIMEOUT | TAKES_COUNT | TAKES_VERIFY, 100000000, 10000, option_form::alone, nullptr, &LONG_RUN_FLOOD},
     {"/play", QUORVEX_MODE_PLAY, "a script's reports, pauses and expected answers (FILE of -: standard input)",
-     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET, 0, 0, option_form::value, "/play:FILE", &LONG_RUN_PLAY},
+     TAKES_TIMEOUT | TAKES_WAIT | TAKES_REPEAT | TAKES_QUIET | TAKES_VERIFY, 0, 0, option_form::value, "/play:FILE",
+     &LONG_RUN_PLAY},
     {"/fuzz", QUORVEX_MODE_FUZZ, "malformed and boundary frames; after every 64, the driver must still answer",
      TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT, 100000000, 20000, option_form::alone, nullptr,
      &LONG_RUN_FUZZ},
@@ -47,6 +48,8 @@ const modifier_entry QUORVEX_MODIFIERS[] = {
     {"seed", TAKES_SEED, value_kind::number, 0, 4294967295u, "/seed:S",
      "the random frames' seed (from the performance counter)", 0, nullptr},
     {"out", TAKES_OUT, value_kind::text, 0, 0, "/out:FILE", "the journal (quorvex-fuzz-SEED.txt here); never overwritten", 0, nullptr},
+    {"verify", TAKES_VERIFY, value_kind::flag, 0, 0, "/verify",
+     "each accepted report must arrive as sent on its input collection; status 4 on a miss", 0, nullptr},
 };
 const size_t QUORVEX_MODIFIER_COUNT = sizeof(QUORVEX_MODIFIERS) / sizeof(QUORVEX_MODIFIERS[0]);
 
@@ -127,6 +130,7 @@ bool settings_from_options(uint8_t mode, int argc, const char* const* argv, run_
                 return false;
             }
             if (modifier->bit == TAKES_QUIET) settings->quiet = true;
+            if (modifier->bit == TAKES_VERIFY) settings->verify = true;
             continue;
         }
         if (modifier->kind == value_kind::text) {

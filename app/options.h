@@ -32,6 +32,7 @@ enum modifier_bit : unsigned {
     TAKES_QUIET = 16,
     TAKES_SEED = 32,
     TAKES_OUT = 64,
+    TAKES_VERIFY = 128,
 };
 
 // How an option is written: alone, with its value after a colon (/play:FILE),
@@ -86,6 +87,7 @@ struct run_settings {
     uint32_t seed = 0;           // /seed
     bool seed_given = false;
     const char* out = nullptr;   // /out
+    bool verify = false;         // /verify
 };
 // The modifiers after argv[1], which names this mode. False when one is
 // malformed, out of range or not the option's: the usage line and a line

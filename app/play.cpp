@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "app/long_run.h"
+#include "app/verify.h"
 #include "client/error_text.h"
 #include "reports/message.h"
 #include "script/script.h"
@@ -176,6 +177,7 @@ void pause(const quorvex_client* client, DWORD ms) {
 
 void play_step(quorvex_client* client, const quorvex_script* script, const script_step& step, bool quiet) {
     ++g_play.steps;
+    verify_line(script->name, step.line);
     switch (step.kind) {
         case step_kind::write:
         case step_kind::set: {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/long_run.h"
+#include "app/verify.h"
 #include "reports/digitizer.h"
 #include "reports/joystick.h"
 #include "reports/keyboard.h"
@@ -40,6 +41,7 @@ bool all_step(long_run* run) {
     // Each demonstration sends exactly its own mode's frames, not the tail of
     // the one before.
     quorvex_clear_frame(run->client);
+    verify_source(option_of(kAllModes[g_all.next])->option);
     run_demonstration(run->client, kAllModes[g_all.next++]);
     return g_all.next < sizeof(kAllModes);
 }

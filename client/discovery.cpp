@@ -6,6 +6,23 @@
 
 #include "client/quorvex_client.h"
 
+namespace {
+
+// The paths of the collections discovery last opened, control and message:
+// where the device's other collections are found. Empty when too long to keep.
+char g_found[2][512];
+
+void keep_path(uint16_t usage, const char* path) {
+    char* kept = g_found[usage == QUORVEX_USAGE_CONTROL ? 0 : 1];
+    const size_t length = std::strlen(path);
+    kept[0] = '\0';
+    if (length < sizeof(g_found[0])) std::memcpy(kept, path, length + 1);
+}
+
+}  // namespace
+
+const char* FoundPath(uint16_t usage) { return g_found[usage == QUORVEX_USAGE_CONTROL ? 0 : 1]; }
+
 hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen) {
     std::memset(seen, 0, sizeof(*seen));
     PHIDP_PREPARSED_DATA preparsed = nullptr;
@@ -93,6 +110,8 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     if (!IsOurDevice(device, usage)) {
         CloseHandle(device);
         device = INVALID_HANDLE_VALUE;
+    } else {
+        keep_path(usage, detail->DevicePath);
     }
 
     host_free(detail);

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/inputs.h"
 #include "client/quorvex_client.h"
+#include "layout/report_layout.h"
 
 namespace {
 
@@ -96,9 +98,38 @@ const char* verdict_text(hid_verdict verdict, const hid_identity& seen) {
             return seen.caps.Usage == QUORVEX_USAGE_CONTROL ? "the quorvex control collection"
                                                             : "the quorvex message collection";
         case hid_verdict::other_device: return "not quorvex: another vendor or product";
-        case hid_verdict::other_collection: return "not quorvex: the quorvex IDs on another usage page or usage";
+        case hid_verdict::other_collection: {
+            quorvex_input_kind kind;
+            if (!quorvex_input_of_usage(seen.caps.UsagePage, seen.caps.Usage, &kind))
+                return "not quorvex: the quorvex IDs on another usage page or usage";
+            return nullptr;  // an input collection, said by say_input
+        }
         default: return "not quorvex: identity unreadable";
     }
+}
+
+// One of the device's input collections: how the tool would read it, and
+// whether its input report is its kind's (the report ID is seen only in the
+// reports themselves).
+void say_input(const hid_identity& seen, DWORD open_error) {
+    quorvex_input_kind kind;
+    quorvex_input_of_usage(seen.caps.UsagePage, seen.caps.Usage, &kind);
+    const quorvex_input_contract& c = QUORVEX_INPUTS[kind];
+    char name[32];
+    snprintf(name, sizeof(name), "%s", c.name);
+    for (char* at = name; *at != '\0'; ++at) *at = static_cast<char>(std::tolower(static_cast<unsigned char>(*at)));
+    const layout_kind* layout = layout_kind_of(c.report_id);
+    const bool follows = layout != nullptr && seen.caps.InputReportByteLength == layout->length;
+    // Read for reading: /verify's own open, which the modes' read/write open does not tell.
+    const char* how = open_error == 0 ? "read by the tool"
+                      : open_error == 5 || open_error == 32 ? "Raw Input: the system holds it"
+                                                             : "not readable";
+    say("    verdict: the quorvex %s input collection (%s)", name, how);
+    if (!follows)
+        say("; it does not follow the device's contract: its input report is %u bytes, report 0x%02x's is %u",
+            static_cast<unsigned>(seen.caps.InputReportByteLength), static_cast<unsigned>(c.report_id),
+            layout != nullptr ? static_cast<unsigned>(layout->length) : 0u);
+    say("\n");
 }
 
 // One present interface: its path, identity through a zero-access open, the
@@ -140,7 +171,8 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
         CloseHandle(device);
         say("    read/write open: yes\n");
     }
-    say("    verdict: %s\n", verdict_text(verdict, seen));
+    if (const char* text = verdict_text(verdict, seen)) say("    verdict: %s\n", text);
+    else say_input(seen, error);
     host_free(detail);
 
     if (verdict != hid_verdict::quorvex) return;

@@ -98,6 +98,9 @@ inline bool quorvex_stopped(const quorvex_client* client) { return quorvex_stall
 HANDLE FindOurDevice(uint16_t usage);
 HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_data, uint16_t usage);
 bool IsOurDevice(HANDLE device, uint16_t usage);
+// The device path of the collection with this usage that discovery last
+// opened; empty when none.
+const char* FoundPath(uint16_t usage);
 
 // What a collection's identity says it is. The one check behind both
 // discovery and the listing; only IsOurDevice prints.

@@ -141,6 +141,7 @@ std::string entries_in_short(const std::string& out) {
                        : verdict == "the quorvex message collection" ? ":message"
                        : verdict.find("another vendor") != std::string::npos ? ":other"
                        : verdict.find("another usage") != std::string::npos  ? ":usage"
+                       : verdict.find("input collection") != std::string::npos ? ":input"
                                                                              : ":unreadable";
         }
     }
@@ -169,7 +170,7 @@ TEST(Listing, PopulationsOfInterfaces) {
         {"locked=1,busy=1,others=0", 0, "e5:other e32:other rw:control rw:message",
          "Summary: 4 present interface(s)" + opens + "; the modes will find the device\n"},
         {"foreign=1,othervendor=1,genericpage=1,others=0", 0,
-         "rw:other rw:other rw:other rw:usage rw:usage rw:control rw:message",
+         "rw:other rw:other rw:other rw:usage rw:input rw:control rw:message",
          "Summary: 7 present interface(s)" + opens + "; the modes will find the device\n"},
         {"badcaps=1,emptypath=1,others=0", 0, "e3:unreadable rw:unreadable rw:control rw:message",
          "Summary: 4 present interface(s)" + opens + "; the modes will find the device\n"},

@@ -31,7 +31,9 @@ std::string expected_help() {
            "       /repeat:N   after /play: play the whole script N times (1)\n"
            "       /quiet      after /play: print only failures, progress once a second, and the summary\n"
            "       /seed:S     after /fuzz: the random frames' seed (from the performance counter)\n"
-           "       /out:FILE   after /fuzz: the journal (quorvex-fuzz-SEED.txt here); never overwritten\n";
+           "       /out:FILE   after /fuzz: the journal (quorvex-fuzz-SEED.txt here); never overwritten\n"
+           "       /verify     after /all, /flood, /play: each accepted report must arrive as sent on its input "
+           "collection; status 4 on a miss\n";
 }
 
 std::string search_line(int usage) {

@@ -1,0 +1,446 @@
+// /verify: what the driver accepted against what its input collections
+// delivered. Every accepted send of an input kind is expected on its
+// collection; the readers' arrivals are matched against the oldest expected
+// report of their kind. Only the run's own thread prints: the readers record.
+
+#include "app/verify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/long_run.h"
+#include "client/inputs.h"
+#include "layout/report_layout.h"
+
+namespace {
+
+// What may be in flight at once: fewer than the 512 reports a handle keeps,
+// so that a reader falling behind can never lose one to its own buffer.
+constexpr uint32_t kInFlight = 256;
+// Arrivals that came before their send was seen to complete.
+constexpr uint32_t kEarly = 8;
+// Unasked reports kept to be printed with their bytes; the rest are counted.
+constexpr uint32_t kUnaskedKept = 16;
+
+enum class fate : uint8_t { pending, arrived, changed, missed };
+
+struct expected {
+    uint8_t bytes[QUORVEX_INPUT_REPORT_MAX];
+    uint8_t got[QUORVEX_INPUT_REPORT_MAX];
+    DWORD length;
+    DWORD got_length;
+    quorvex_input_kind kind;
+    fate result;
+    bool via_set;
+    const char* source;  // a script's name, or the option whose reports these are
+    uint32_t number;     // its line, or the report's count
+    bool line;
+    int64_t sent;  // performance-counter ticks when the send completed
+};
+
+struct arrival {
+    uint8_t bytes[QUORVEX_INPUT_REPORT_MAX];
+    DWORD length;
+    quorvex_input_kind kind;
+    int64_t ticks;
+};
+
+struct verify_state {
+    SRWLOCK lock;
+    quorvex_inputs inputs;
+    int64_t per_second;
+    int64_t timeout_ticks;
+    // The ring of reports in flight: [head, tail), oldest first.
+    expected ring[kInFlight];
+    uint64_t head;
+    uint64_t tail;
+    arrival early[QUORVEX_INPUT_KINDS][kEarly];
+    uint32_t early_count[QUORVEX_INPUT_KINDS];
+    // The last report that arrived as sent, per kind: a second copy of it is unasked.
+    uint8_t last[QUORVEX_INPUT_KINDS][QUORVEX_INPUT_REPORT_MAX];
+    DWORD last_length[QUORVEX_INPUT_KINDS];
+    arrival unasked_list[kUnaskedKept];
+    uint32_t unasked_kept;
+    bool contract_said[QUORVEX_INPUT_KINDS];
+    bool contract_broken[QUORVEX_INPUT_KINDS];
+    // What the next sends are.
+    const char* source;
+    uint32_t number;
+    bool line;
+    // The counts the summary gives.
+    uint64_t accepted;
+    uint64_t arrived;
+    uint64_t missed;
+    uint64_t changed;
+    uint64_t unasked;
+    uint64_t malformed;
+    // Arrival times in microseconds, in a block that grows by doubling.
+    uint32_t* times;
+    uint64_t time_count;
+    uint64_t time_room;
+    bool active;
+};
+verify_state g_verify;
+
+int64_t now_ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+struct locked {
+    locked() { AcquireSRWLockExclusive(&g_verify.lock); }
+    ~locked() { ReleaseSRWLockExclusive(&g_verify.lock); }
+    locked(const locked&) = delete;
+    locked& operator=(const locked&) = delete;
+};
+
+bool same(const uint8_t* a, DWORD a_length, const uint8_t* b, DWORD b_length) {
+    return a_length == b_length && std::memcmp(a, b, a_length) == 0;
+}
+
+void keep_time(int64_t ticks) {
+    verify_state& v = g_verify;
+    if (ticks < 0) ticks = 0;
+    const int64_t us = ticks * 1000000 / v.per_second;
+    if (v.time_count == v.time_room) {
+        // No room, no time kept: the report still counts.
+        const uint64_t room = v.time_room == 0 ? 1024 : v.time_room * 2;
+        auto* grown = static_cast<uint32_t*>(host_malloc(static_cast<size_t>(room) * sizeof(uint32_t)));
+        if (grown == nullptr) return;
+        if (v.times != nullptr) std::memcpy(grown, v.times, static_cast<size_t>(v.time_count) * sizeof(uint32_t));
+        host_free(v.times);
+        v.times = grown;
+        v.time_room = room;
+    }
+    v.times[v.time_count++] = us > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(us);
+}
+
+void arrived_as_sent(expected* e, int64_t ticks) {
+    verify_state& v = g_verify;
+    e->result = fate::arrived;
+    ++v.arrived;
+    keep_time(ticks - e->sent);
+    std::memcpy(v.last[e->kind], e->bytes, e->length);
+    v.last_length[e->kind] = e->length;
+}
+
+void keep_unasked(const arrival& a) {
+    verify_state& v = g_verify;
+    ++v.unasked;
+    if (v.unasked_kept < kUnaskedKept) v.unasked_list[v.unasked_kept++] = a;
+}
+
+// One arrival against the reports of its kind still in flight, under the lock.
+// Reports of one collection arrive in the order sent, so one that matches a
+// later report means those before it were lost.
+bool match(const arrival& a) {
+    verify_state& v = g_verify;
+    expected* first = nullptr;
+    for (uint64_t i = v.head; i < v.tail; ++i) {
+        expected* e = &v.ring[i % kInFlight];
+        if (e->kind != a.kind || e->result != fate::pending) continue;
+        if (first == nullptr) first = e;
+        if (!same(e->bytes, e->length, a.bytes, a.length)) continue;
+        for (uint64_t j = v.head; j < i; ++j) {
+            expected* lost = &v.ring[j % kInFlight];
+            if (lost->kind == a.kind && lost->result == fate::pending) {
+                lost->result = fate::missed;
+                ++v.missed;
+            }
+        }
+        arrived_as_sent(e, a.ticks);
+        return true;
+    }
+    if (first == nullptr) return false;
+    if (same(v.last[a.kind], v.last_length[a.kind], a.bytes, a.length)) {
+        keep_unasked(a);  // a second copy of the last report
+        return true;
+    }
+    first->result = fate::changed;
+    std::memcpy(first->got, a.bytes, a.length);
+    first->got_length = a.length;
+    ++v.changed;
+    return true;
+}
+
+void take_arrival(void*, quorvex_input_kind kind, const uint8_t* bytes, DWORD length, int64_t ticks) {
+    verify_state& v = g_verify;
+    locked hold;
+    if (!v.active) return;
+    arrival a = {};
+    a.length = length < QUORVEX_INPUT_REPORT_MAX ? length : QUORVEX_INPUT_REPORT_MAX;
+    std::memcpy(a.bytes, bytes, a.length);
+    a.kind = kind;
+    a.ticks = ticks;
+    if (v.contract_broken[kind]) return;
+    if (a.length == 0 || a.bytes[0] != QUORVEX_INPUTS[kind].report_id) {
+        v.contract_broken[kind] = true;  // its reports all count as not delivered
+        return;
+    }
+    if (match(a)) return;
+    // Before its send was seen to complete; the oldest waiting one makes room.
+    uint32_t& count = v.early_count[kind];
+    if (count == kEarly) {
+        keep_unasked(v.early[kind][0]);
+        std::memmove(&v.early[kind][0], &v.early[kind][1], (kEarly - 1) * sizeof(arrival));
+        --count;
+    }
+    v.early[kind][count++] = a;
+}
+
+void describe(const uint8_t* inner, DWORD length, bool via_set, char* out, size_t cap) {
+    uint8_t frame[LAYOUT_FRAME_SIZE] = {};
+    frame[0] = LAYOUT_FRAME_ID;
+    const layout_kind* kind = layout_kind_of(inner[0]);
+    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(length);
+    std::memcpy(frame + 2, inner, length < LAYOUT_FRAME_SIZE - 2 ? length : LAYOUT_FRAME_SIZE - 2);
+    layout_describe_frame(frame, via_set, out, cap);
+}
+
+void print_origin(const expected& e) {
+    if (e.line) printf("%s:%u", e.source, static_cast<unsigned>(e.number));
+    else printf("%s report %u", e.source, static_cast<unsigned>(e.number));
+}
+
+// Prints what has been decided, oldest first, and lets it go: a report whose
+// deadline passed is not delivered. Under the lock; on the run's thread only.
+void report_decided(int64_t now) {
+    verify_state& v = g_verify;
+    char sent[LAYOUT_STEP_MAX], got[LAYOUT_STEP_MAX];
+    while (v.head < v.tail) {
+        expected& e = v.ring[v.head % kInFlight];
+        if (e.result == fate::pending) {
+            if (now - e.sent < v.timeout_ticks) break;
+            e.result = fate::missed;
+            ++v.missed;
+        }
+        if (e.result == fate::missed && !v.contract_broken[e.kind]) {
+            describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
+            printf("Not delivered: ");
+            print_origin(e);
+            printf(": %s\n", sent);
+        }
+        if (e.result == fate::changed) {
+            describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
+            describe(e.got, e.got_length, e.via_set, got, sizeof(got));
+            printf("Changed: ");
+            print_origin(e);
+            printf(": sent %s, arrived %s\n", sent, got);
+        }
+        ++v.head;
+    }
+    for (int kind = 0; kind < QUORVEX_INPUT_KINDS; ++kind) {
+        if (!v.contract_broken[kind] || v.contract_said[kind]) continue;
+        v.contract_said[kind] = true;
+        printf("The quorvex %s input collection does not follow the device's contract: its input report is not "
+               "report 0x%02x as sent; its reports count as not delivered\n",
+               QUORVEX_INPUTS[kind].name, static_cast<unsigned>(QUORVEX_INPUTS[kind].report_id));
+    }
+    for (uint32_t i = 0; i < v.unasked_kept; ++i) {
+        describe(v.unasked_list[i].bytes, v.unasked_list[i].length, false, got, sizeof(got));
+        printf("Unasked: the %s input collection delivered %s\n", QUORVEX_INPUTS[v.unasked_list[i].kind].name, got);
+    }
+    v.unasked_kept = 0;
+}
+
+bool in_flight_of(quorvex_input_kind kind) {
+    verify_state& v = g_verify;
+    for (uint64_t i = v.head; i < v.tail; ++i)
+        if (v.ring[i % kInFlight].kind == kind && v.ring[i % kInFlight].result == fate::pending) return true;
+    return false;
+}
+
+// Every send passes here with its result, on the run's thread.
+void listen(void*, const quorvex_transfer* transfer) {
+    verify_state& v = g_verify;
+    const bool send = std::strcmp(transfer->op, "WriteFile") == 0 || std::strcmp(transfer->op, "HidD_SetOutputReport") == 0;
+    if (!send || transfer->bytes == nullptr || transfer->length < QUORVEX_CONTROL_HEADER_SIZE + 1) return;
+    const int64_t now = now_ticks();
+    const uint8_t* frame = transfer->bytes;
+    const uint32_t number = v.line ? v.number : ++v.number;
+    quorvex_input_kind kind;
+    // A refused report must produce nothing: nothing is expected of it.
+    if (transfer->error != 0 || !quorvex_input_of_report(frame[2], &kind)) return;
+    const layout_kind* layout = layout_kind_of(frame[2]);
+    locked hold;
+    ++v.accepted;
+    if (layout == nullptr || frame[1] != layout->length) {
+        ++v.malformed;  // accepted though malformed: nothing should arrive
+        return;
+    }
+    const quorvex_input_collection& collection = v.inputs.collections[kind];
+    if (collection.path != input_path::read || !collection.follows || v.contract_broken[kind]) {
+        ++v.missed;  // said once, at the start
+        return;
+    }
+    // In flight at most kInFlight: the oldest must arrive or pass its deadline first.
+    while (v.tail - v.head >= kInFlight) {
+        report_decided(now_ticks());
+        if (v.tail - v.head < kInFlight) break;
+        ReleaseSRWLockExclusive(&v.lock);
+        Sleep(1);
+        AcquireSRWLockExclusive(&v.lock);
+    }
+    expected& e = v.ring[v.tail % kInFlight];
+    e = {};
+    e.length = layout->length;
+    std::memcpy(e.bytes, frame + 2, e.length);
+    e.kind = kind;
+    e.result = fate::pending;
+    e.via_set = std::strcmp(transfer->op, "HidD_SetOutputReport") == 0;
+    e.source = v.source;
+    e.number = number;
+    e.line = v.line;
+    e.sent = now;
+    ++v.tail;
+    // An arrival that beat its send's completion.
+    uint32_t& count = v.early_count[kind];
+    while (count > 0 && in_flight_of(kind)) {
+        const arrival a = v.early[kind][0];
+        std::memmove(&v.early[kind][0], &v.early[kind][1], (kEarly - 1) * sizeof(arrival));
+        --count;
+        match(a);
+    }
+    report_decided(now_ticks());
+}
+
+const char* open_error_text(DWORD error) {
+    switch (error) {
+        case 5: return "access denied";
+        case 32: return "sharing violation";
+        default: return "refused";
+    }
+}
+
+}  // namespace
+
+bool verify_begin(long_run* run, int* status) {
+    verify_state& v = g_verify;
+    InitializeSRWLock(&v.lock);
+    v.head = v.tail = 0;
+    std::memset(v.early_count, 0, sizeof(v.early_count));
+    std::memset(v.last_length, 0, sizeof(v.last_length));
+    std::memset(v.contract_said, 0, sizeof(v.contract_said));
+    std::memset(v.contract_broken, 0, sizeof(v.contract_broken));
+    v.unasked_kept = 0;
+    v.source = "";
+    v.number = 0;
+    v.line = false;
+    v.accepted = v.arrived = v.missed = v.changed = v.unasked = v.malformed = 0;
+    v.times = nullptr;
+    v.time_count = v.time_room = 0;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    v.per_second = frequency.QuadPart;
+    v.timeout_ticks = static_cast<int64_t>(run->settings->timeout_ms) * v.per_second / 1000;
+    v.active = true;
+    if (!quorvex_inputs_start(&v.inputs, take_arrival, nullptr)) {
+        v.active = false;
+        *status = EXIT_NO_RESOURCES;
+        return false;
+    }
+    for (int kind = 0; kind < QUORVEX_INPUT_KINDS; ++kind) {
+        const quorvex_input_contract& c = QUORVEX_INPUTS[kind];
+        const quorvex_input_collection& collection = v.inputs.collections[kind];
+        switch (collection.path) {
+            case input_path::missing:
+                printf("Verify: the quorvex device has no %s (0x%02x/0x%02x) input collection\n", c.name,
+                       static_cast<unsigned>(c.usage_page), static_cast<unsigned>(c.usage));
+                break;
+            case input_path::held:
+            case input_path::refused:
+                printf("Verify: the quorvex %s input collection does not open for reading (error %d, %s); its "
+                       "reports count as not delivered\n",
+                       c.name, static_cast<int>(collection.open_error), open_error_text(collection.open_error));
+                break;
+            case input_path::read:
+                if (!collection.follows)
+                    printf("Verify: the quorvex %s input collection does not follow the device's contract: its input "
+                           "report is %u bytes, not its kind's; its reports count as not delivered\n",
+                           c.name, static_cast<unsigned>(collection.input_length));
+                break;
+        }
+    }
+    run->client->on_transfer = listen;
+    run->client->listener = nullptr;
+    return true;
+}
+
+void verify_line(const char* script, uint32_t line) {
+    g_verify.source = script;
+    g_verify.number = line;
+    g_verify.line = true;
+}
+
+void verify_source(const char* name) {
+    g_verify.source = name;
+    g_verify.number = 0;
+    g_verify.line = false;
+}
+
+void verify_settle(long_run* run) {
+    verify_state& v = g_verify;
+    for (;;) {
+        {
+            locked hold;
+            report_decided(now_ticks());
+            if (v.head == v.tail) break;
+        }
+        if (quorvex_stopped(run->client)) return;
+        Sleep(1);
+    }
+    // What came unasked after the last report, within a short grace.
+    Sleep(10);
+    locked hold;
+    for (int kind = 0; kind < QUORVEX_INPUT_KINDS; ++kind) {
+        for (uint32_t i = 0; i < v.early_count[kind]; ++i) keep_unasked(v.early[kind][i]);
+        v.early_count[kind] = 0;
+    }
+    report_decided(now_ticks());
+}
+
+void verify_totals(const long_run*) {
+    verify_state& v = g_verify;
+    locked hold;
+    const uint64_t well_formed = v.accepted - v.malformed;
+    printf("Verify: %llu of %llu accepted reports arrived as sent; %llu not delivered, %llu changed, %llu unasked",
+           static_cast<unsigned long long>(v.arrived), static_cast<unsigned long long>(well_formed),
+           static_cast<unsigned long long>(v.missed), static_cast<unsigned long long>(v.changed),
+           static_cast<unsigned long long>(v.unasked));
+    if (v.malformed != 0)
+        printf("; %llu accepted though malformed", static_cast<unsigned long long>(v.malformed));
+    if (v.time_count > 0) {
+        std::sort(v.times, v.times + v.time_count);
+        auto at = [&](uint64_t percent) {
+            const uint64_t rank = (v.time_count * percent + 99) / 100;
+            return v.times[rank == 0 ? 0 : rank - 1];
+        };
+        auto ms = [](const char* name, uint32_t us) {
+            printf("%s %u.%03u ms", name, static_cast<unsigned>(us / 1000), static_cast<unsigned>(us % 1000));
+        };
+        ms("; arrival minimum", v.times[0]);
+        ms(", median", at(50));
+        ms(", 99th percentile", at(99));
+        ms(", maximum", v.times[v.time_count - 1]);
+    }
+    printf("\n");
+}
+
+bool verify_missed() {
+    verify_state& v = g_verify;
+    locked hold;
+    return v.missed != 0 || v.changed != 0 || v.unasked != 0;
+}
+
+void verify_end(long_run* run) {
+    verify_state& v = g_verify;
+    run->client->on_transfer = nullptr;
+    quorvex_inputs_stop(&v.inputs, run->settings->timeout_ms);
+    locked hold;
+    v.active = false;
+    host_free(v.times);
+    v.times = nullptr;
+    v.time_count = v.time_room = 0;
+}
