@@ -664,3 +664,99 @@ TEST(EndToEnd, inputs) {
         }
     }
 }
+
+namespace {
+
+// A run of the 64-bit program with extra environment.
+child_result run_with(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    child_process child = start_child([&] {
+        std::vector<std::string> argv = {kLoader, kPrograms + "/testquorvex.exe"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }(), env);
+    return finish_child(child, 300000);
+}
+
+size_t lines_starting(const std::string& out, const std::string& head) {
+    size_t count = 0;
+    for (size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1)) ++count;
+    return count;
+}
+
+// The last line that starts so, from its start.
+std::string line_from(const std::string& out, const std::string& head) {
+    const size_t at = out.rfind(head);
+    return at == std::string::npos ? "" : out.substr(at, out.find("\r\n", at) - at);
+}
+
+// /all /verify with the input collections read where they open (all of them
+// under Wine), or through Raw Input for the touch screen, pen and joystick:
+// every accepted report arrives as sent, status 0; a planted fault is named
+// report by report with status 4 (never delivered, one byte changed).
+void expect_verified(const std::vector<std::string>& env) {
+    with_inputs inputs;
+    reset_record();
+    const child_result whole = run_with({"/all", "/verify"}, env);
+    expect_no_crash(whole);
+    EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+    EXPECT_EQ(whole.out.rfind(crlf(prologue()), 0), 0u) << whole.out;
+    const std::string summary = line_from(whole.out, "Verify: ");
+    EXPECT_EQ(summary.rfind("Verify: 30 of 30 accepted reports arrived as sent; 0 not delivered, 0 changed, 0 "
+                            "unasked; arrival minimum ",
+                            0),
+              0u)
+        << whole.out;
+    printf("%s\n", summary.c_str());
+    EXPECT_EQ(read_record().frames, expected_frames("/all"));
+
+    const struct {
+        const char* rule;
+        const char* line;  // each report's miss
+        size_t count;      // the kind's reports in /all
+    } faults[] = {
+        {"M 1 1", "Not delivered: ", inner_reports(expected_frames("/all"), 0x01).size()},
+        {"M 5 2", "Changed: ", inner_reports(expected_frames("/all"), 0x05).size()},
+    };
+    for (const auto& fault : faults) {
+        reset_record();
+        misbehaving planted(fault.rule);
+        const child_result missed = run_with({"/all", "/verify"}, env);
+        expect_no_crash(missed);
+        EXPECT_EQ(missed.status, 4) << fault.rule << "\n" << missed.out;
+        EXPECT_GT(fault.count, 0u);
+        EXPECT_EQ(lines_starting(missed.out, fault.line), fault.count) << fault.rule << "\n" << missed.out;
+        const std::string counts = std::to_string(30 - fault.count) + " of 30 accepted reports arrived as sent; " +
+                                   (fault.rule[4] == '1' ? std::to_string(fault.count) + " not delivered, 0 changed"
+                                                         : "0 not delivered, " + std::to_string(fault.count) +
+                                                               " changed") +
+                                   ", 0 unasked";
+        EXPECT_EQ(line_from(missed.out, "Verify: ").rfind("Verify: " + counts, 0), 0u) << fault.rule << "\n"
+                                                                                        << missed.out;
+    }
+}
+
+}  // namespace
+
+// /all /verify under Wine, which holds none of the input collections: each is
+// read on a handle of the program's own.
+TEST(EndToEnd, verify) { expect_verified({}); }
+
+// 20000 frames of /flood /verify: every one arrives, none is lost in the
+// driver's queue or the program's buffers.
+TEST(EndToEnd, flood_verify) {
+    with_inputs inputs;
+    reset_record();
+    const child_result result = run_with({"/flood", "/count:20000", "/verify"}, {});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0) << result.out;
+    const std::string summary = line_from(result.out, "Verify: ");
+    EXPECT_EQ(summary.rfind("Verify: 20000 of 20000 accepted reports arrived as sent; 0 not delivered, 0 changed, 0 "
+                            "unasked; arrival minimum ",
+                            0),
+              0u)
+        << result.out;
+    printf("%s\n%s\n", line_from(result.out, "Flood: ").c_str(), summary.c_str());
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames.size(), 20000u);
+    EXPECT_EQ(delivered(r, 0x06).size(), 20000u);
+}
