@@ -12,6 +12,7 @@
 #include "platform/sim/files.h"
 #include "platform/sim/heap.h"
 #include "platform/sim/threads.h"
+#include "platform/sim/user32.h"
 
 const GUID kHidGuid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
@@ -53,6 +54,7 @@ const char* collection_name(const bus_interface& iface) {
     switch (iface.kind) {
         case collection_kind::control: return "control";
         case collection_kind::message: return "message";
+        case collection_kind::input: return device_input_of(static_cast<device_input>(iface.input)).kind;
         default: return "other";
     }
 }
@@ -83,6 +85,7 @@ bool sim_configure(const std::string& text, std::string* error) {
     system_state& s = sys();
     heap_reset();
     threads_reset(scenario.latency_us);
+    user32_reset();
     clock_reset(scenario.virtual_clock);
     s.files.clear();
     s.subscribers.clear();
@@ -107,7 +110,7 @@ void sim_set_trace(bool on) { sys().trace = on; }
 sim_in_use sim_usage() {
     system_call call;
     const system_state& s = sys();
-    return {static_cast<int>(s.files.size()) + threads_open_objects() + files_open_count(), static_cast<int>(s.sets.size()),
+    return {static_cast<int>(s.files.size()) + threads_open_objects() + files_open_count() + user32_open_windows(), static_cast<int>(s.sets.size()),
             static_cast<int>(s.preparsed.size()), heap_blocks()};
 }
 

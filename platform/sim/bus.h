@@ -17,7 +17,7 @@
 #include "platform/sim/winapi.h"
 
 // What a collection is to the client.
-enum class collection_kind { control, message, other };
+enum class collection_kind { control, message, input, other };
 
 // Who holds a collection besides the client.
 enum class holder {
@@ -43,6 +43,7 @@ struct bus_interface {
     uint16_t output_length = 0;  // likewise for output reports
     bool present = true;  // false: its device was unplugged, and only its registration is left
     bool arrived = true;  // false: its device is still being installed, and the system knows nothing of it
+    int input = -1;       // an input collection: which (device_input)
 };
 
 using input_report = std::vector<uint8_t>;

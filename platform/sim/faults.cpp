@@ -48,6 +48,13 @@ const failable kFailable[] = {
     {"file:FlushFileBuffers", ERROR_WRITE_FAULT},
     {"file:DeleteFileA", ERROR_ACCESS_DENIED},
     {"file:CloseHandle", ERROR_INVALID_HANDLE},
+    // Reading what arrives from the input collections.
+    {"HidP_GetValueCaps", ERROR_INVALID_FUNCTION},
+    {"RegisterClassExA", ERROR_NOT_ENOUGH_MEMORY},
+    {"CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY},
+    {"RegisterRawInputDevices", ERROR_INVALID_PARAMETER},
+    {"GetRawInputData", ERROR_INVALID_HANDLE},
+    {"GetRawInputDeviceInfoA", ERROR_INVALID_HANDLE},
 };
 
 DWORD injected_error(const std::string& op) {

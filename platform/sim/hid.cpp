@@ -2,10 +2,12 @@
 // attributes and capabilities of the collections, their input buffers, and
 // set-output-report.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/hidparse.h"
 #include "platform/sim/threads.h"
 
 void HidD_GetHidGuid(LPGUID guid) {
@@ -55,10 +57,48 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
     const bus_interface& iface = sys().bus[it->second];
     if (iface.caps_fail) return HIDP_STATUS_INVALID_PREPARSED_DATA;
     std::memset(caps, 0, sizeof(*caps));
+    if (iface.kind == collection_kind::input) {
+        // What the class driver read from the collection's own descriptor.
+        hid_parsed parsed;
+        const device_descriptor d = device_input_of(static_cast<device_input>(iface.input)).descriptor;
+        if (!hid_parse(d.bytes, d.size, &parsed)) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+        caps->UsagePage = parsed.usage_page;
+        caps->Usage = parsed.usage;
+        caps->InputReportByteLength = parsed.input_length;
+        caps->OutputReportByteLength = parsed.output_length;
+        caps->FeatureReportByteLength = parsed.feature_length;
+        caps->NumberLinkCollectionNodes = parsed.link_collections;
+        caps->NumberInputButtonCaps = parsed.input_buttons;
+        caps->NumberInputValueCaps = static_cast<USHORT>(parsed.input_values.size());
+        return succeed_with(HIDP_STATUS_SUCCESS);
+    }
     caps->UsagePage = iface.usage_page;
     caps->Usage = iface.usage;
     caps->InputReportByteLength = iface.input_length;
     caps->OutputReportByteLength = iface.output_length;
+    return succeed_with(HIDP_STATUS_SUCCESS);
+}
+
+NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS values, PUSHORT count, PHIDP_PREPARSED_DATA preparsed) {
+    system_call call;
+    if (maybe_inject("HidP_GetValueCaps")) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    auto it = sys().preparsed.find(reinterpret_cast<uintptr_t>(preparsed));
+    if (it == sys().preparsed.end() || count == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (type != HidP_Input && type != HidP_Output && type != HidP_Feature) return HIDP_STATUS_INVALID_REPORT_TYPE;
+    const bus_interface& iface = sys().bus[it->second];
+    hid_parsed parsed;
+    if (iface.kind == collection_kind::input) {
+        const device_descriptor d = device_input_of(static_cast<device_input>(iface.input)).descriptor;
+        if (!hid_parse(d.bytes, d.size, &parsed)) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    }
+    // Only input values are modelled; the vendor collections declare their reports as bytes.
+    const std::vector<HIDP_VALUE_CAPS> none;
+    const std::vector<HIDP_VALUE_CAPS>& all = type == HidP_Input ? parsed.input_values : none;
+    const USHORT room = *count;
+    *count = static_cast<USHORT>(std::min<size_t>(room, all.size()));
+    if (values != nullptr)
+        for (USHORT i = 0; i < *count; ++i) values[i] = all[i];
+    if (all.size() > room || (values == nullptr && !all.empty())) return HIDP_STATUS_BUFFER_TOO_SMALL;
     return succeed_with(HIDP_STATUS_SUCCESS);
 }
 

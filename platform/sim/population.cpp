@@ -31,6 +31,31 @@ bus_interface quorvex_collection(std::string path, collection_kind kind, int dev
     return iface;
 }
 
+// The device's five input collections, after its two: the same hardware
+// part and instance as its control collection, &col03 to &col07. The system
+// holds mice and keyboards for itself and opens touch screens and pens
+// sharing nothing; joysticks it leaves to applications.
+void add_input_collections(const sim_scenario& s, const bus_interface& control, int device) {
+    const size_t instance = control.path.find("#7&");
+    for (int i = 0; i < DEVICE_INPUT_COUNT; ++i) {
+        const device_input_collection& input = device_input_of(static_cast<device_input>(i));
+        char col[8];
+        snprintf(col, sizeof(col), "&col%02d", 3 + i);
+        holder held_by = holder::nobody;
+        if (s.inputs == sim_scenario::inputs_held) {
+            if (i == DEVICE_INPUT_MOUSE || i == DEVICE_INPUT_KEYBOARD) held_by = holder::system_exclusive;
+            if (i == DEVICE_INPUT_TOUCH || i == DEVICE_INPUT_PEN) held_by = holder::system_shared;
+        }
+        bus_interface iface = {"\\\\?\\hid#vid_001f&pid_ba1c" + std::string(col) + control.path.substr(instance),
+                               collection_kind::input, held_by, DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID,
+                               input.usage_page, input.usage, device, false, false};
+        iface.input = i;
+        iface.input_length = static_cast<uint16_t>(input.input_length);
+        iface.arrived = control.arrived;
+        sys().bus.push_back(iface);
+    }
+}
+
 void lay_out_bus(const sim_scenario& s) {
     std::vector<bus_interface>& bus = sys().bus;
     bus.clear();
@@ -97,6 +122,7 @@ void lay_out_bus(const sim_scenario& s) {
             bus.push_back(control);
             bus.push_back(message);
         }
+        if (s.inputs != sim_scenario::no_inputs && s.device == "both") add_input_collections(s, control, d);
     }
 }
 

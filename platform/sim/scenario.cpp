@@ -144,11 +144,29 @@ bool parse_fragile(const std::string& value, device_fault* rule) {
 }
 
 bool parse_item(const std::string& item, sim_scenario* s) {
+    if (item == "inputs") {
+        s->inputs = sim_scenario::inputs_held;
+        return true;
+    }
     const size_t eq = item.find('=');
     if (eq == std::string::npos) return false;
     const std::string key = item.substr(0, eq);
     const std::string value = item.substr(eq + 1);
 
+    if (key == "inputs") {
+        if (value != "open") return false;
+        s->inputs = sim_scenario::inputs_open;
+        return true;
+    }
+    if (key == "undelivered" || key == "altered" || key == "doubled") {
+        // One planted delivery fault at a time.
+        if (s->delivery.how != DEVICE_DELIVERS) return false;
+        device_input which;
+        if (!device_input_named(value.c_str(), value.size(), &which)) return false;
+        s->delivery = {key == "undelivered" ? DEVICE_UNDELIVERED : key == "altered" ? DEVICE_ALTERED : DEVICE_DOUBLED,
+                       which};
+        return true;
+    }
     if (key == "device") {
         if (value != "both" && value != "control" && value != "none") return false;
         s->device = value;

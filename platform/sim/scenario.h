@@ -68,6 +68,10 @@ struct sim_scenario {
     int arrive_after = 0;         // ms after the start at which the quorvex interfaces appear
     std::vector<int> latency_us;  // how long each transfer takes, the list taken in turn; none: no time
     std::vector<device_fault> fragile;  // frames after which the device goes deaf
+    // The device's input collections: none, held as Windows holds them (inputs),
+    // or all open for reading, as under Wine (inputs=open).
+    enum { no_inputs, inputs_held, inputs_open } inputs = no_inputs;
+    device_delivery_fault delivery = {DEVICE_DELIVERS, DEVICE_INPUT_TOUCH};
 };
 
 // Parses the comma-separated items; false with the offending item named.

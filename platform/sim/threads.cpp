@@ -218,6 +218,32 @@ DWORD threads_wait(HANDLE handle, DWORD milliseconds) {
     return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
+DWORD threads_wait_any(const HANDLE* handles, DWORD count, bool wait_all, DWORD milliseconds,
+                       const std::function<bool()>& also) {
+    std::vector<std::shared_ptr<sync_object>> objects;
+    for (DWORD i = 0; i < count; ++i) {
+        objects.push_back(find(handles[i]));
+        if (objects.back() == nullptr || objects.back()->kind == sync_object::thread_ref)
+            return fail_with(ERROR_INVALID_HANDLE, static_cast<DWORD>(WAIT_FAILED));
+    }
+    auto first_signaled = [&]() -> DWORD {
+        DWORD signaled = 0;
+        for (DWORD i = 0; i < count; ++i) {
+            if (!objects[i]->signaled) continue;
+            if (!wait_all) return i;
+            ++signaled;
+        }
+        return wait_all && signaled == count && count > 0 ? 0 : count;
+    };
+    auto ready = [&] { return first_signaled() < count || also(); };
+    if (!threads_wait_until(ready, milliseconds)) return succeed_with(static_cast<DWORD>(WAIT_TIMEOUT));
+    const DWORD index = first_signaled();
+    if (index == count) return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0 + count));
+    for (DWORD i = wait_all ? 0 : index; i < (wait_all ? count : index + 1); ++i)
+        if (objects[i]->kind == sync_object::event && !objects[i]->manual_reset) objects[i]->signaled = false;
+    return succeed_with(static_cast<DWORD>(WAIT_OBJECT_0 + index));
+}
+
 void threads_sleep(DWORD milliseconds) {
     if (clock_is_virtual()) {
         threads_wait_until([] { return false; }, milliseconds);

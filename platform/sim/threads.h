@@ -68,6 +68,10 @@ void threads_enter_late();
 HANDLE threads_create_event(bool manual_reset, bool initial);
 BOOL threads_set_event(HANDLE event);
 DWORD threads_wait(HANDLE object, DWORD milliseconds);
+// Waits for any of the objects (all, with wait_all), or for also(): WAIT_OBJECT_0
+// plus the index of the first signaled, plus count for also(), or WAIT_TIMEOUT.
+DWORD threads_wait_any(const HANDLE* objects, DWORD count, bool wait_all, DWORD milliseconds,
+                       const std::function<bool()>& also);
 void threads_sleep(DWORD milliseconds);
 HANDLE threads_create_thread(LPTHREAD_START_ROUTINE start, LPVOID argument);
 HANDLE threads_open_thread(DWORD thread_id);

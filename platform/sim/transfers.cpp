@@ -10,6 +10,7 @@
 #include "platform/sim/console.h"
 #include "platform/sim/decode.h"
 #include "platform/sim/threads.h"
+#include "platform/sim/user32.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ namespace {
 void deliver_input(size_t iface, const input_report& report) {
     for (auto& entry : sys().subscribers)
         if (entry.second.iface == iface) entry.second.take(report);
+    user32_take_input(iface, report);
     threads_changed();
 }
 
@@ -28,6 +30,26 @@ size_t answering_collection(int device) {
         if (iface.kind == collection_kind::message && iface.device == device) return i;
     }
     return sys().bus.size();
+}
+
+// An accepted frame of an input kind: its collection on the same device
+// delivers it as the device model says, the planted fault included.
+void deliver_to_input_collection(const uint8_t* frame, int device) {
+    device_input which;
+    uint8_t report[DEVICE_INPUT_REPORT_MAX];
+    uint32_t length = 0;
+    const int times = device_deliver(frame, sys().scenario.delivery, &which, report, &length);
+    for (size_t i = 0; i < sys().bus.size(); ++i) {
+        const bus_interface& iface = sys().bus[i];
+        if (iface.kind != collection_kind::input || iface.input != which || iface.device != device) continue;
+        if (!iface.present || !iface.arrived) return;
+        for (int n = 0; n < times; ++n) {
+            trace(std::string("the device delivers on its ") + collection_name(iface) + " collection: " +
+                  hex_bytes(report, length));
+            deliver_input(i, input_report(report, report + length));
+        }
+        return;
+    }
 }
 
 // Pulled out of its port: its interfaces leave the present set, nothing
@@ -118,6 +140,7 @@ BOOL send_output(const char* op, HANDLE handle, const void* buffer, DWORD length
     record(op, collection, frame, length, 0);
 
     if (++sys().frames == sys().scenario.unplug_after) unplug(iface.device);
+    if (iface.present) deliver_to_input_collection(frame, iface.device);
 
     const size_t answers = answering_collection(iface.device);
     if (answers == sys().bus.size() || sys().mute) return succeed_with(TRUE);
@@ -184,12 +207,15 @@ BOOL read_input(HANDLE handle, void* buffer, DWORD length, DWORD* read) {
     threads_transfer();
     const input_report report = file->input.front();
     file->input.pop_front();
-    const DWORD delivered = static_cast<DWORD>(std::min<size_t>(sys().scenario.reply_length, report.size()));
+    const bool message = iface.kind == collection_kind::message;
+    const DWORD delivered = static_cast<DWORD>(
+        message ? std::min<size_t>(sys().scenario.reply_length, report.size()) : report.size());
     std::memcpy(buffer, report.data(), delivered);
     if (read != nullptr) *read = delivered;
 
     record("ReadFile", collection, report.data(), delivered, 0);
     trace("ReadFile " + std::string(collection) + " " + std::to_string(delivered) +
-          " bytes: " + hex_bytes(report.data(), delivered) + " | " + describe_answer(report.data(), delivered));
+          " bytes: " + hex_bytes(report.data(), delivered) +
+          (message ? " | " + describe_answer(report.data(), delivered) : std::string()));
     return succeed_with(TRUE);
 }

@@ -151,6 +151,47 @@ struct HIDP_CAPS {
 };
 typedef HIDP_CAPS* PHIDP_CAPS;
 
+enum HIDP_REPORT_TYPE { HidP_Input, HidP_Output, HidP_Feature };
+
+struct HIDP_VALUE_CAPS {
+    USAGE UsagePage;
+    UCHAR ReportID;
+    BOOLEAN IsAlias;
+    USHORT BitField;
+    USHORT LinkCollection;
+    USAGE LinkUsage;
+    USAGE LinkUsagePage;
+    BOOLEAN IsRange;
+    BOOLEAN IsStringRange;
+    BOOLEAN IsDesignatorRange;
+    BOOLEAN IsAbsolute;
+    BOOLEAN HasNull;
+    UCHAR Reserved;
+    USHORT BitSize;
+    USHORT ReportCount;
+    USHORT Reserved2[5];
+    ULONG UnitsExp;
+    ULONG Units;
+    LONG LogicalMin, LogicalMax;
+    LONG PhysicalMin, PhysicalMax;
+    union {
+        struct {
+            USAGE UsageMin, UsageMax;
+            USHORT StringMin, StringMax;
+            USHORT DesignatorMin, DesignatorMax;
+            USHORT DataIndexMin, DataIndexMax;
+        } Range;
+        struct {
+            USAGE Usage, Reserved1;
+            USHORT StringIndex, Reserved2;
+            USHORT DesignatorIndex, Reserved3;
+            USHORT DataIndex, Reserved4;
+        } NotRange;
+    };
+};
+typedef HIDP_VALUE_CAPS* PHIDP_VALUE_CAPS;
+typedef USHORT* PUSHORT;
+
 struct _HIDP_PREPARSED_DATA;
 typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 
@@ -200,6 +241,8 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 
 #define HIDP_STATUS_SUCCESS ((NTSTATUS)0x00110000)
 #define HIDP_STATUS_INVALID_PREPARSED_DATA ((NTSTATUS)0xC0110001u)
+#define HIDP_STATUS_INVALID_REPORT_TYPE ((NTSTATUS)0xC0110002u)
+#define HIDP_STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0110007u)
 
 // kernel32
 DWORD GetLastError();
@@ -271,6 +314,8 @@ BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed);
 BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed);
 BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
 NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps);
+NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS valueCaps, PUSHORT valueCapsLength,
+                           PHIDP_PREPARSED_DATA preparsed);
 BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG numberBuffers);
 BOOLEAN HidD_SetOutputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
 BOOLEAN HidD_FlushQueue(HANDLE device);
