@@ -82,9 +82,11 @@ int connect_and_play(long_run* run) {
         if (run->settings->verify && !verify_begin(run, &status)) {
             end_without_summary();
         } else {
-            printf("...sending request(s) to our device\n");
+            if (run->mode == QUORVEX_MODE_WATCH) printf("# ...watching our device\n");
+            else printf("...sending request(s) to our device\n");
             status = play(run);
             if (run->settings->verify) verify_end(run);
+            if (run->mode == QUORVEX_MODE_WATCH) watch_end(run);
         }
         quorvex_disconnect(client);
     } else {
@@ -135,6 +137,7 @@ int long_run_main(const option_entry& option, const run_settings& settings) {
     int status = EXIT_DEMONSTRATED;
     if (run.kind->prepare != nullptr && !run.kind->prepare(&run, &status)) return status;
     if (settings.wait_s != 0) wait_for_device(settings.wait_s);
+    quorvex_discovery_comments = option.mode == QUORVEX_MODE_WATCH;
     quorvex_end_reset();
     quorvex_on_run_end(summary);
     g_current = &run;

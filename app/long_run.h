@@ -46,6 +46,10 @@ extern const long_run_kind LONG_RUN_PING;
 extern const long_run_kind LONG_RUN_FLOOD;
 extern const long_run_kind LONG_RUN_PLAY;  // /play and /send
 extern const long_run_kind LONG_RUN_FUZZ;
+extern const long_run_kind LONG_RUN_WATCH;
+// /watch's readers stop before the device is let go: one reads the client's
+// message collection.
+void watch_end(long_run* run);
 
 // Plays the option's long run whole, from prepare to release; the exit status.
 int long_run_main(const option_entry& option, const run_settings& settings);

@@ -29,6 +29,8 @@ const option_entry QUORVEX_OPTIONS[] = {
     {"/fuzz", QUORVEX_MODE_FUZZ, "malformed and boundary frames; after every 64, the driver must still answer",
      TAKES_TIMEOUT | TAKES_COUNT | TAKES_SEED | TAKES_OUT, 100000000, 20000, option_form::alone, nullptr,
      &LONG_RUN_FUZZ},
+    {"/watch", QUORVEX_MODE_WATCH, "what the system receives from the device, as a script, until Ctrl+C or /count",
+     TAKES_COUNT, 100000000, 0, option_form::alone, nullptr, &LONG_RUN_WATCH},
     {"/send", QUORVEX_MODE_SEND, "one step of a script: the rest of the command line", 0, 0, 0, option_form::rest,
      "/send STEP", &LONG_RUN_PLAY},
     {"/?", QUORVEX_MODE_HELP, nullptr, 0, 0, 0, option_form::alone, nullptr, nullptr},

@@ -19,6 +19,7 @@ constexpr uint8_t QUORVEX_MODE_FLOOD = 0x84;
 constexpr uint8_t QUORVEX_MODE_PLAY = 0x85;
 constexpr uint8_t QUORVEX_MODE_SEND = 0x86;
 constexpr uint8_t QUORVEX_MODE_FUZZ = 0x87;
+constexpr uint8_t QUORVEX_MODE_WATCH = 0x88;
 
 // Each transfer's deadline when /timeout does not set one.
 constexpr uint32_t QUORVEX_DEFAULT_TIMEOUT_MS = 5000;

@@ -11,6 +11,7 @@
 
 #include "app/long_run.h"
 #include "client/inputs.h"
+#include "client/rebuild.h"
 #include "layout/report_layout.h"
 
 namespace {
@@ -33,6 +34,8 @@ struct expected {
     quorvex_input_kind kind;
     fate result;
     bool via_set;
+    bool by_events;  // mouse and keyboard held by the system: compared as the events they make
+    uint8_t keys[32];  // keyboard by events: the keys down after it, by usage
     const char* source;  // a script's name, or the option whose reports these are
     uint32_t number;     // its line, or the report's count
     bool line;
@@ -44,6 +47,7 @@ struct arrival {
     DWORD length;
     quorvex_input_kind kind;
     int64_t ticks;
+    bool rebuilt;  // from mouse events: positions within one unit
 };
 
 struct verify_state {
@@ -62,6 +66,11 @@ struct verify_state {
     DWORD last_length[QUORVEX_INPUT_KINDS];
     arrival unasked_list[kUnaskedKept];
     uint32_t unasked_kept;
+    // Keyboard by events: the keys the sent reports hold down, and those the
+    // system's events say are down. Mouse: the buttons its events left down.
+    uint8_t sent_keys[32];
+    quorvex_rebuilt_state seen;
+    uint32_t keys_unmatched;  // key events with no keyboard report in flight
     bool contract_said[QUORVEX_INPUT_KINDS];
     bool contract_broken[QUORVEX_INPUT_KINDS];
     // What the next sends are.
@@ -98,6 +107,20 @@ struct locked {
 
 bool same(const uint8_t* a, DWORD a_length, const uint8_t* b, DWORD b_length) {
     return a_length == b_length && std::memcmp(a, b, a_length) == 0;
+}
+
+int16_t distance(const uint8_t* a, const uint8_t* b) {
+    return static_cast<int16_t>((a[0] | a[1] << 8) - (b[0] | b[1] << 8));
+}
+
+// A mouse report rebuilt from events: buttons and wheel exact, the position
+// within one unit, since the events carry it normalized.
+bool same_as_rebuilt(const expected& e, const arrival& a) {
+    if (!a.rebuilt) return same(e.bytes, e.length, a.bytes, a.length);
+    if (e.length != a.length || e.bytes[0] != a.bytes[0] || e.bytes[1] != a.bytes[1] || e.bytes[6] != a.bytes[6])
+        return false;
+    const int dx = distance(e.bytes + 2, a.bytes + 2), dy = distance(e.bytes + 4, a.bytes + 4);
+    return dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1;
 }
 
 void keep_time(int64_t ticks) {
@@ -142,19 +165,24 @@ bool match(const arrival& a) {
         expected* e = &v.ring[i % kInFlight];
         if (e->kind != a.kind || e->result != fate::pending) continue;
         if (first == nullptr) first = e;
-        if (!same(e->bytes, e->length, a.bytes, a.length)) continue;
+        if (!same_as_rebuilt(*e, a)) continue;
         for (uint64_t j = v.head; j < i; ++j) {
             expected* lost = &v.ring[j % kInFlight];
-            if (lost->kind == a.kind && lost->result == fate::pending) {
-                lost->result = fate::missed;
-                ++v.missed;
+            if (lost->kind != a.kind || lost->result != fate::pending) continue;
+            // Movement events may be coalesced: a report that only moved is not lost.
+            if (a.rebuilt && lost->bytes[1] == e->bytes[1] && lost->bytes[6] == 0) {
+                lost->result = fate::arrived;
+                ++v.arrived;
+                continue;
             }
+            lost->result = fate::missed;
+            ++v.missed;
         }
         arrived_as_sent(e, a.ticks);
         return true;
     }
     if (first == nullptr) return false;
-    if (same(v.last[a.kind], v.last_length[a.kind], a.bytes, a.length)) {
+    if (!a.rebuilt && same(v.last[a.kind], v.last_length[a.kind], a.bytes, a.length)) {
         keep_unasked(a);  // a second copy of the last report
         return true;
     }
@@ -163,6 +191,19 @@ bool match(const arrival& a) {
     first->got_length = a.length;
     ++v.changed;
     return true;
+}
+
+// An arrival before its send was seen to complete waits for it; the oldest
+// waiting one makes room.
+void hold_early(const arrival& a) {
+    verify_state& v = g_verify;
+    uint32_t& count = v.early_count[a.kind];
+    if (count == kEarly) {
+        keep_unasked(v.early[a.kind][0]);
+        std::memmove(&v.early[a.kind][0], &v.early[a.kind][1], (kEarly - 1) * sizeof(arrival));
+        --count;
+    }
+    v.early[a.kind][count++] = a;
 }
 
 void take_arrival(void*, quorvex_input_kind kind, const uint8_t* bytes, DWORD length, int64_t ticks) {
@@ -179,15 +220,57 @@ void take_arrival(void*, quorvex_input_kind kind, const uint8_t* bytes, DWORD le
         v.contract_broken[kind] = true;  // its reports all count as not delivered
         return;
     }
-    if (match(a)) return;
-    // Before its send was seen to complete; the oldest waiting one makes room.
-    uint32_t& count = v.early_count[kind];
-    if (count == kEarly) {
-        keep_unasked(v.early[kind][0]);
-        std::memmove(&v.early[kind][0], &v.early[kind][1], (kEarly - 1) * sizeof(arrival));
-        --count;
+    if (!match(a)) hold_early(a);
+}
+
+// Key events against the oldest keyboard report in flight: it arrived once
+// the keys down are its keys; an event that leads away from them changed it.
+void take_key(const RAWKEYBOARD& key, int64_t ticks) {
+    verify_state& v = g_verify;
+    int usage = 0;
+    bool down = false;
+    if (!quorvex_apply_key(&v.seen, key, &usage, &down)) return;
+    expected* first = nullptr;
+    for (uint64_t i = v.head; i < v.tail && first == nullptr; ++i) {
+        expected* e = &v.ring[i % kInFlight];
+        if (e->kind == QUORVEX_INPUT_KEYBOARD && e->result == fate::pending) first = e;
     }
-    v.early[kind][count++] = a;
+    if (first == nullptr) {
+        ++v.keys_unmatched;  // a report's send not yet seen complete, or unasked
+        return;
+    }
+    if (std::memcmp(v.seen.keys, first->keys, sizeof(first->keys)) == 0) {
+        first->result = fate::arrived;
+        ++v.arrived;
+        keep_time(ticks - first->sent);
+        return;
+    }
+    if (quorvex_key_down(first->keys, usage) == down) return;  // on its way
+    first->result = fate::changed;
+    quorvex_report_of_keys(v.seen.keys, first->got);
+    first->got_length = 9;
+    ++v.changed;
+}
+
+// A mouse event as the report that makes it: the buttons it leaves down,
+// the position over the collection's declared range, the wheel in notches.
+void take_mouse(const RAWMOUSE& mouse, int64_t ticks) {
+    verify_state& v = g_verify;
+    arrival a = {};
+    a.length = 7;
+    a.kind = QUORVEX_INPUT_MOUSE;
+    a.ticks = ticks;
+    a.rebuilt = true;
+    quorvex_apply_mouse(&v.seen, v.inputs.collections[QUORVEX_INPUT_MOUSE], mouse, a.bytes);
+    if (!match(a)) hold_early(a);
+}
+
+void take_event(void*, const quorvex_input_event* event, int64_t ticks) {
+    verify_state& v = g_verify;
+    locked hold;
+    if (!v.active) return;
+    if (event->kind == QUORVEX_INPUT_KEYBOARD) take_key(event->keyboard, ticks);
+    else if (event->kind == QUORVEX_INPUT_MOUSE) take_mouse(event->mouse, ticks);
 }
 
 void describe(const uint8_t* inner, DWORD length, bool via_set, char* out, size_t cap) {
@@ -239,7 +322,9 @@ void report_decided(int64_t now) {
                QUORVEX_INPUTS[kind].name, static_cast<unsigned>(QUORVEX_INPUTS[kind].report_id));
     }
     for (uint32_t i = 0; i < v.unasked_kept; ++i) {
-        describe(v.unasked_list[i].bytes, v.unasked_list[i].length, false, got, sizeof(got));
+        const layout_kind* kind = layout_kind_of(v.unasked_list[i].bytes[0]);
+        describe(v.unasked_list[i].bytes, v.unasked_list[i].length, kind != nullptr && kind->set_output, got,
+                 sizeof(got));
         printf("Unasked: the %s input collection delivered %s\n", QUORVEX_INPUTS[v.unasked_list[i].kind].name, got);
     }
     v.unasked_kept = 0;
@@ -271,7 +356,8 @@ void listen(void*, const quorvex_transfer* transfer) {
         return;
     }
     const quorvex_input_collection& collection = v.inputs.collections[kind];
-    if (collection.path != input_path::read || !collection.follows || v.contract_broken[kind]) {
+    const bool readable = collection.path == input_path::read || collection.path == input_path::held;
+    if (!readable || !collection.follows || v.contract_broken[kind]) {
         ++v.missed;  // said once, at the start
         return;
     }
@@ -294,6 +380,20 @@ void listen(void*, const quorvex_transfer* transfer) {
     e.number = number;
     e.line = v.line;
     e.sent = now;
+    e.by_events = collection.path == input_path::held && (kind == QUORVEX_INPUT_MOUSE || kind == QUORVEX_INPUT_KEYBOARD);
+    if (e.by_events && kind == QUORVEX_INPUT_KEYBOARD) {
+        quorvex_keys_of_report(e.bytes, e.keys);
+        // A report that changes no key makes no event: nothing to wait for.
+        const bool changes = std::memcmp(e.keys, v.sent_keys, sizeof(e.keys)) != 0;
+        std::memcpy(v.sent_keys, e.keys, sizeof(e.keys));
+        if (!changes) {
+            e.result = fate::arrived;
+            ++v.arrived;
+        } else if (v.keys_unmatched != 0 && std::memcmp(v.seen.keys, e.keys, sizeof(e.keys)) == 0) {
+            arrived_as_sent(&e, now);  // its events came before its send was seen complete
+        }
+        v.keys_unmatched = 0;
+    }
     ++v.tail;
     // An arrival that beat its send's completion.
     uint32_t& count = v.early_count[kind];
@@ -336,7 +436,10 @@ bool verify_begin(long_run* run, int* status) {
     v.per_second = frequency.QuadPart;
     v.timeout_ticks = static_cast<int64_t>(run->settings->timeout_ms) * v.per_second / 1000;
     v.active = true;
-    if (!quorvex_inputs_start(&v.inputs, take_arrival, nullptr)) {
+    std::memset(v.sent_keys, 0, sizeof(v.sent_keys));
+    std::memset(&v.seen, 0, sizeof(v.seen));
+    v.keys_unmatched = 0;
+    if (!quorvex_inputs_start(&v.inputs, take_arrival, take_event, nullptr)) {
         v.active = false;
         *status = EXIT_NO_RESOURCES;
         return false;
@@ -349,7 +452,7 @@ bool verify_begin(long_run* run, int* status) {
                 printf("Verify: the quorvex device has no %s (0x%02x/0x%02x) input collection\n", c.name,
                        static_cast<unsigned>(c.usage_page), static_cast<unsigned>(c.usage));
                 break;
-            case input_path::held:
+            case input_path::held: break;
             case input_path::refused:
                 printf("Verify: the quorvex %s input collection does not open for reading (error %d, %s); its "
                        "reports count as not delivered\n",
@@ -380,13 +483,30 @@ void verify_source(const char* name) {
     g_verify.line = false;
 }
 
+namespace {
+
+// Whether every report in flight has arrived or passed its deadline.
+bool all_decided(int64_t now) {
+    verify_state& v = g_verify;
+    for (uint64_t i = v.head; i < v.tail; ++i) {
+        expected& e = v.ring[i % kInFlight];
+        if (e.result != fate::pending) continue;
+        if (now - e.sent < v.timeout_ticks) return false;
+        e.result = fate::missed;
+        ++v.missed;
+    }
+    return true;
+}
+
+}  // namespace
+
 void verify_settle(long_run* run) {
     verify_state& v = g_verify;
+    // The misses left are printed with the summary, after the run's own last line.
     for (;;) {
         {
             locked hold;
-            report_decided(now_ticks());
-            if (v.head == v.tail) break;
+            if (all_decided(now_ticks())) break;
         }
         if (quorvex_stopped(run->client)) return;
         Sleep(1);
@@ -398,12 +518,19 @@ void verify_settle(long_run* run) {
         for (uint32_t i = 0; i < v.early_count[kind]; ++i) keep_unasked(v.early[kind][i]);
         v.early_count[kind] = 0;
     }
-    report_decided(now_ticks());
+    if (v.keys_unmatched != 0 && std::memcmp(v.seen.keys, v.sent_keys, sizeof(v.sent_keys)) != 0) {
+        arrival a = {};
+        quorvex_report_of_keys(v.seen.keys, a.bytes);
+        a.length = 9;
+        a.kind = QUORVEX_INPUT_KEYBOARD;
+        keep_unasked(a);
+    }
 }
 
 void verify_totals(const long_run*) {
     verify_state& v = g_verify;
     locked hold;
+    report_decided(now_ticks());
     const uint64_t well_formed = v.accepted - v.malformed;
     printf("Verify: %llu of %llu accepted reports arrived as sent; %llu not delivered, %llu changed, %llu unasked",
            static_cast<unsigned long long>(v.arrived), static_cast<unsigned long long>(well_formed),

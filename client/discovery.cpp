@@ -1,12 +1,30 @@
 // Finds one collection of the quorvex device among the present HID interfaces.
 // No cache: every search enumerates afresh and opens candidates in turn.
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "client/quorvex_client.h"
 
+bool quorvex_discovery_comments = false;
+
 namespace {
+
+// Discovery's lines, as comments when the run's output is a script.
+QUORVEX_PRINTF_LIKE(1, 2) void say(QUORVEX_FORMAT_STRING const char* format, ...) {
+    if (quorvex_discovery_comments) {
+        if (*format == '\n') {
+            printf("\n");
+            ++format;
+        }
+        printf("# ");
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+}
 
 // The paths of the collections discovery last opened, control and message:
 // where the device's other collections are found. Empty when too long to keep.
@@ -49,12 +67,12 @@ hid_verdict CheckIdentity(HANDLE device, bool caps_of_others, hid_identity* seen
 bool IsOurDevice(HANDLE device, uint16_t usage) {
     hid_identity seen;
     switch (CheckIdentity(device, false, &seen)) {
-        case hid_verdict::no_preparsed: printf("Error: HidD_GetPreparsedData failed \n"); return false;
-        case hid_verdict::no_attributes: printf("Error: HidD_GetAttributes failed \n"); return false;
-        case hid_verdict::no_caps: printf("Error: HidP_GetCaps failed \n"); return false;
+        case hid_verdict::no_preparsed: say("Error: HidD_GetPreparsedData failed \n"); return false;
+        case hid_verdict::no_attributes: say("Error: HidD_GetAttributes failed \n"); return false;
+        case hid_verdict::no_caps: say("Error: HidP_GetCaps failed \n"); return false;
         case hid_verdict::quorvex:
             if (seen.caps.Usage != usage) return false;  // the device's other collection
-            printf("Success: Found my device.. \n");
+            say("Success: Found my device.. \n");
             return true;
         default: return false;  // another maker's device: passed over without a word
     }
@@ -94,7 +112,7 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     bool out_of_memory = false;
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail = GetInterfaceDetail(set, interface_data, &out_of_memory);
     if (detail == nullptr) {
-        printf(out_of_memory ? "Error: OpenDeviceInterface: malloc failed\n"
+        say(out_of_memory ? "Error: OpenDeviceInterface: malloc failed\n"
                              : "Error: SetupDiGetInterfaceDeviceDetail failed\n");
         return INVALID_HANDLE_VALUE;
     }
@@ -102,7 +120,7 @@ HANDLE OpenDeviceInterface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interface_dat
     HANDLE device = OpenForTransfers(detail->DevicePath);
     if (device == INVALID_HANDLE_VALUE) {
         // Read before anything else can change it; freeing may.
-        printf("Error: CreateFile failed: %d\n", static_cast<int>(GetLastError()));
+        say("Error: CreateFile failed: %d\n", static_cast<int>(GetLastError()));
         host_free(detail);
         return INVALID_HANDLE_VALUE;
     }
@@ -122,7 +140,7 @@ HDEVINFO PresentHidInterfaces(GUID* hid_guid, bool quiet) {
     HidD_GetHidGuid(hid_guid);
     HDEVINFO set = SetupDiGetClassDevsA(hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE && !quiet)
-        printf("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
+        say("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(GetLastError()));
     return set;
 }
 
@@ -131,7 +149,7 @@ HANDLE FindOurDevice(uint16_t usage) {
     HDEVINFO set = PresentHidInterfaces(&hid_guid);
     if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
 
-    printf("\n....looking for our HID device (with UP=0x%x and Usage=0x%x)\n",
+    say("\n....looking for our HID device (with UP=0x%x and Usage=0x%x)\n",
            static_cast<unsigned>(QUORVEX_USAGE_PAGE), static_cast<unsigned>(usage));
 
     SP_DEVICE_INTERFACE_DATA interface_data;
@@ -143,7 +161,7 @@ HANDLE FindOurDevice(uint16_t usage) {
         found = OpenDeviceInterface(set, &interface_data, usage);
         if (found != INVALID_HANDLE_VALUE) break;
     }
-    if (found == INVALID_HANDLE_VALUE) printf("Failure: Could not find our HID device \n");
+    if (found == INVALID_HANDLE_VALUE) say("Failure: Could not find our HID device \n");
 
     SetupDiDestroyDeviceInfoList(set);
     return found;

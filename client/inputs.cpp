@@ -88,15 +88,31 @@ bool same_text(path_part a, path_part b) {
     return true;
 }
 
+// Where each collection was found.
+char g_paths[QUORVEX_INPUT_KINDS][512];
+
 struct reader {
     quorvex_inputs* inputs;
     quorvex_input_kind kind;
 };
 // Static: a reader that would not stop may still run after the run's records are gone.
-reader g_readers[QUORVEX_INPUT_KINDS];
+reader g_readers[QUORVEX_INPUT_KINDS + 1];
+// Each reader's thread ID, once it runs: what a cancel opens it by.
+std::atomic<DWORD> g_reader_ids[QUORVEX_INPUT_KINDS + 1];
+
+// Cancels the read a reader may be waiting in; false when it has not yet said who it is.
+void cancel_read(int which) {
+    const DWORD id = g_reader_ids[which].load();
+    if (id == 0) return;
+    HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, id);
+    if (thread == nullptr) return;
+    CancelSynchronousIo(thread);
+    CloseHandle(thread);
+}
 
 DWORD WINAPI read_reports(LPVOID parameter) {
     const reader* self = static_cast<const reader*>(parameter);
+    g_reader_ids[self->kind] = GetCurrentThreadId();
     quorvex_inputs* inputs = self->inputs;
     quorvex_input_collection* collection = &inputs->collections[self->kind];
     uint8_t report[QUORVEX_INPUT_REPORT_MAX];
@@ -115,6 +131,39 @@ DWORD WINAPI read_reports(LPVOID parameter) {
     return 0;
 }
 
+bool covers(const HIDP_VALUE_CAPS& cap, USAGE usage) {
+    if (cap.UsagePage != 0x0001) return false;
+    return cap.IsRange ? cap.Range.UsageMin <= usage && usage <= cap.Range.UsageMax : cap.NotRange.Usage == usage;
+}
+
+// The X and Y logical ranges the collection declares, which Raw Input's
+// absolute positions are normalized over.
+void read_ranges(const char* path, quorvex_input_collection* collection) {
+    collection->x_min = collection->y_min = 0;
+    collection->x_max = collection->y_max = 0;
+    HANDLE probe = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (HidD_GetPreparsedData(probe, &preparsed)) {
+        HIDP_VALUE_CAPS caps[8];
+        USHORT count = 8;
+        if (HidP_GetValueCaps(HidP_Input, caps, &count, preparsed) == HIDP_STATUS_SUCCESS) {
+            for (USHORT i = 0; i < count && i < 8; ++i) {
+                if (covers(caps[i], 0x30)) {
+                    collection->x_min = caps[i].LogicalMin;
+                    collection->x_max = caps[i].LogicalMax;
+                }
+                if (covers(caps[i], 0x31)) {
+                    collection->y_min = caps[i].LogicalMin;
+                    collection->y_max = caps[i].LogicalMax;
+                }
+            }
+        }
+        HidD_FreePreparsedData(preparsed);
+    }
+    CloseHandle(probe);
+}
+
 // One present interface: an input collection of the device, opened for reading.
 void consider(quorvex_inputs* inputs, const char* path, const char* control_path) {
     if (!quorvex_same_device(path, control_path)) return;
@@ -128,13 +177,20 @@ void consider(quorvex_inputs* inputs, const char* path, const char* control_path
         return;
     quorvex_input_collection* collection = &inputs->collections[kind];
     if (collection->path != input_path::missing) return;  // the first of a usage is the one
+    const size_t length = std::strlen(path);
+    if (length < sizeof(g_paths[kind])) std::memcpy(g_paths[kind], path, length + 1);
     collection->input_length = seen.caps.InputReportByteLength;
     const layout_kind* layout = layout_kind_of(QUORVEX_INPUTS[kind].report_id);
     collection->follows = layout != nullptr && collection->input_length == layout->length;
+    if (kind == QUORVEX_INPUT_MOUSE) read_ranges(path, collection);
     HANDLE device = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     collection->open_error = device == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (device == INVALID_HANDLE_VALUE) {
+    if (device != INVALID_HANDLE_VALUE && quorvex_force_raw_input && kind != QUORVEX_INPUT_MOUSE &&
+        kind != QUORVEX_INPUT_KEYBOARD) {
+        CloseHandle(device);
+        collection->path = input_path::held;
+    } else if (device == INVALID_HANDLE_VALUE) {
         collection->path = collection->open_error == ERROR_ACCESS_DENIED || collection->open_error == 32
                                ? input_path::held
                                : input_path::refused;
@@ -146,14 +202,28 @@ void consider(quorvex_inputs* inputs, const char* path, const char* control_path
 
 }  // namespace
 
+bool quorvex_force_raw_input = false;
+
+const char* quorvex_input_path(quorvex_input_kind kind) { return g_paths[kind]; }
+
+bool quorvex_same_collection(const char* a, const char* b) {
+    const path_part hardware = part_of(a, 1);
+    return hardware.length != 0 && same_text(hardware, part_of(b, 1)) && same_text(part_of(a, 2), part_of(b, 2));
+}
+
 bool quorvex_same_device(const char* a, const char* b) {
     const path_part hardware = without_collection(part_of(a, 1));
     return hardware.length != 0 && same_text(hardware, without_collection(part_of(b, 1))) &&
            same_text(without_number(part_of(a, 2)), without_number(part_of(b, 2)));
 }
 
-bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, void* context) {
+bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorvex_event_sink event_sink,
+                          void* context) {
     std::memset(inputs->collections, 0, sizeof(inputs->collections));
+    std::memset(g_paths, 0, sizeof(g_paths));
+    inputs->raw_thread = nullptr;
+    inputs->raw_thread_id = 0;
+    inputs->event_sink = event_sink;
     inputs->sink = sink;
     inputs->context = context;
     inputs->stopping = false;
@@ -192,27 +262,56 @@ bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, void*
             return false;
         }
     }
+    for (const quorvex_input_collection& collection : inputs->collections) {
+        if (collection.path != input_path::held) continue;
+        if (!quorvex_raw_input_start(inputs)) {
+            quorvex_inputs_stop(inputs, 0);
+            return false;
+        }
+        break;
+    }
     return true;
 }
 
 void quorvex_inputs_stop(quorvex_inputs* inputs, DWORD timeout_ms) {
     inputs->stopping = true;
-    for (int i = 0; i < QUORVEX_INPUT_KINDS; ++i) {
+    quorvex_raw_input_stop(inputs, timeout_ms);
+    // A read may be waiting for a report that never comes: cancel each, again
+    // if it began after the cancel before, until all have ended or the
+    // deadline has passed; a reader that will not end is left behind.
+    for (DWORD waited = 0;; waited += 10) {
+        bool running = false;
+        for (int i = 0; i <= QUORVEX_INPUT_KINDS; ++i) {
+            HANDLE thread = inputs->collections[i].thread;
+            if (thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) continue;
+            running = true;
+            cancel_read(i);
+        }
+        if (!running || waited >= timeout_ms) break;
+        Sleep(10);
+    }
+    for (int i = 0; i <= QUORVEX_INPUT_KINDS; ++i) {
         quorvex_input_collection* collection = &inputs->collections[i];
+        g_reader_ids[i] = 0;
         if (collection->thread != nullptr) {
-            // A read may be waiting for a report that never comes: cancel it,
-            // again if it began after the first cancel, until the deadline.
-            DWORD waited = 0;
-            while (WaitForSingleObject(collection->thread, 0) != WAIT_OBJECT_0) {
-                CancelSynchronousIo(collection->thread);
-                if (waited >= timeout_ms) break;
-                WaitForSingleObject(collection->thread, 10);
-                waited += 10;
-            }
             CloseHandle(collection->thread);
             collection->thread = nullptr;
         }
-        if (collection->handle != nullptr) CloseHandle(collection->handle);
+        // The message collection's handle is the client's.
+        if (collection->handle != nullptr && i != QUORVEX_INPUT_MESSAGE) CloseHandle(collection->handle);
         collection->handle = nullptr;
     }
+}
+
+bool quorvex_inputs_read_messages(quorvex_inputs* inputs, HANDLE message) {
+    quorvex_input_collection* collection = &inputs->collections[QUORVEX_INPUT_MESSAGE];
+    collection->path = input_path::read;
+    collection->handle = message;
+    collection->input_length = QUORVEX_MESSAGE_REPORT_SIZE;
+    g_readers[QUORVEX_INPUT_MESSAGE] = {inputs, QUORVEX_INPUT_MESSAGE};
+    collection->thread = CreateThread(nullptr, 0, read_reports, &g_readers[QUORVEX_INPUT_MESSAGE], 0, nullptr);
+    if (collection->thread != nullptr) return true;
+    printf("Error: CreateThread failed for the message collection's reader: %d\n", static_cast<int>(GetLastError()));
+    collection->handle = nullptr;
+    return false;
 }

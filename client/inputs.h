@@ -16,6 +16,7 @@ enum quorvex_input_kind : uint8_t {
     QUORVEX_INPUT_JOYSTICK,
     QUORVEX_INPUT_KEYBOARD,
     QUORVEX_INPUT_KINDS,
+    QUORVEX_INPUT_MESSAGE = QUORVEX_INPUT_KINDS,  // the message collection's answers, for /watch
 };
 
 // What the device promises of each: its usage, and that its input report is
@@ -49,6 +50,15 @@ enum class input_path : uint8_t {
 using quorvex_input_sink = void (*)(void* context, quorvex_input_kind kind, const uint8_t* bytes, DWORD length,
                                     int64_t ticks);
 
+// What Windows' mouse and keyboard class drivers make of a report, as Raw
+// Input hands it over.
+struct quorvex_input_event {
+    quorvex_input_kind kind;  // mouse or keyboard
+    RAWMOUSE mouse;
+    RAWKEYBOARD keyboard;
+};
+using quorvex_event_sink = void (*)(void* context, const quorvex_input_event* event, int64_t ticks);
+
 struct quorvex_input_collection {
     input_path path;
     DWORD open_error;        // of the read open, when it failed
@@ -58,24 +68,48 @@ struct quorvex_input_collection {
     HANDLE handle;           // read path only
     HANDLE thread;
     DWORD read_error;        // the read that ended the reader, when not a stop
+    // Mouse: the X and Y logical range its descriptor declares.
+    LONG x_min, x_max, y_min, y_max;
 };
 
 struct quorvex_inputs {
-    quorvex_input_collection collections[QUORVEX_INPUT_KINDS];
+    quorvex_input_collection collections[QUORVEX_INPUT_KINDS + 1];  // and the message collection, when read
     quorvex_input_sink sink;
+    quorvex_event_sink event_sink;
     void* context;
     std::atomic<bool> stopping;
-    bool found_control;  // the control collection the client opened was seen
+    // Raw Input, for the collections the system holds: a message-only window
+    // on a thread of its own.
+    HANDLE raw_thread;
+    DWORD raw_thread_id;
 };
+
+// Forces Raw Input for touch, pen and joystick even where they open for
+// reading: the path Windows takes for the held ones, tried where none is held.
+extern bool quorvex_force_raw_input;
 
 // Finds the input collections of the device whose control collection the
 // client opened, opens each for reading, and starts a reader on each that
 // opened. False, with the failure printed and nothing left running, when
 // Windows refuses the enumeration, a buffer count or a thread.
-bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, void* context);
+bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorvex_event_sink event_sink,
+                          void* context);
 // Stops the readers (a reader that will not stop is left behind, never
 // waited on for more than timeout_ms) and closes every handle.
 void quorvex_inputs_stop(quorvex_inputs* inputs, DWORD timeout_ms);
+// Reads the message collection on the client's handle too, which stays the
+// client's; false, with the failure printed, when Windows refuses the thread.
+bool quorvex_inputs_read_messages(quorvex_inputs* inputs, HANDLE message);
+
+// Raw Input for the held collections (raw_input.cpp): the window's thread
+// started, registered for each; false, with the failing call named, when
+// any of it fails.
+bool quorvex_raw_input_start(quorvex_inputs* inputs);
+void quorvex_raw_input_stop(quorvex_inputs* inputs, DWORD timeout_ms);
+// The device path each collection was found at, for matching Raw Input's names.
+const char* quorvex_input_path(quorvex_input_kind kind);
+// Whether two paths name the same collection, whatever their case and interface class.
+bool quorvex_same_collection(const char* a, const char* b);
 
 // Whether two device paths name collections of one device: the same vendor
 // and product, and the same instance up to the collection's own number,

@@ -101,6 +101,8 @@ bool IsOurDevice(HANDLE device, uint16_t usage);
 // The device path of the collection with this usage that discovery last
 // opened; empty when none.
 const char* FoundPath(uint16_t usage);
+// Discovery's lines go out as comments ("# "): /watch's output is a script.
+extern bool quorvex_discovery_comments;
 
 // What a collection's identity says it is. The one check behind both
 // discovery and the listing; only IsOurDevice prints.
