@@ -281,6 +281,9 @@ bool device_input_named(const char* kind, size_t length, device_input* which) {
 
 int device_deliver(const uint8_t frame[DEVICE_OUTPUT_LENGTH], const device_delivery_fault& fault, device_input* which,
                    uint8_t report[DEVICE_INPUT_REPORT_MAX], uint32_t* length) {
+    // Defined even when nothing is delivered: a caller may look before it counts.
+    *which = DEVICE_INPUT_COUNT;
+    *length = 0;
     if (!device_accepts(frame, DEVICE_OUTPUT_LENGTH) || !device_input_for(frame[2], which)) return 0;
     *length = kInputs[*which].input_length;
     for (uint32_t i = 0; i < *length; ++i) report[i] = frame[2 + i];

@@ -98,7 +98,8 @@ struct device_delivery_fault {
 
 // What an accepted frame makes its input collection deliver: how many input
 // reports (0, 1 or 2, each the same), the collection, and the report with its
-// length. 0 for a frame of no input kind, or one the device does not accept.
+// length. 0 for a frame of no input kind, or one the device does not accept,
+// with *which DEVICE_INPUT_COUNT and *length 0.
 int device_deliver(const uint8_t frame[DEVICE_OUTPUT_LENGTH], const device_delivery_fault& fault, device_input* which,
                    uint8_t report[DEVICE_INPUT_REPORT_MAX], uint32_t* length);
 

@@ -10,7 +10,7 @@ failures=0
 # The last run: a stalled transfer, which the watchdog thread cancels.
 examples=$(cd "$(dirname "$0")/../examples" && pwd)
 for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /list /ping /flood /all:stalled \
-            /play /play:rejected /send /fuzz /fuzz:stopped; do
+            /play /play:rejected /send /fuzz /fuzz:stopped /all:verify /all:verify-open /watch; do
     scenario=clock=virtual
     args=("$mode")
     shown=()
@@ -20,6 +20,12 @@ for mode in /multitouch /mouse /digitizer /joystick /keyboard /message /all /lis
     [ "$mode" = /play ] && args=("/play:$examples/keyboard.txt" /repeat:3)
     [ "$mode" = /play:rejected ] && args=("/play:$0")
     [ "$mode" = /send ] && args=(/send message '"hi"')
+    # /verify's readers, its Raw Input window and its summary, on both paths;
+    # /watch's, stopped once it has said how it reads each collection.
+    [ "$mode" = /all:verify ] && args=(/all /verify) scenario=clock=virtual,inputs
+    [ "$mode" = /all:verify-open ] && args=(/all /verify) scenario=clock=virtual,inputs=open
+    [ "$mode" = /watch ] && args=(/watch) scenario="clock=virtual,inputs,ctrl-c-at-line=# Keyboard" \
+        shown=(--show-possibly-lost=no)
     [ "$mode" = /fuzz ] && args=(/fuzz /count:3000 /seed:1 "/out:$(mktemp -u)")
     # Stopped by Ctrl+C: the summary, then the end SIGINT gives, which leaves
     # the C library's cache of joined threads' stacks "possibly lost".

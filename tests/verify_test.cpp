@@ -213,3 +213,22 @@ TEST(Watch, EveryLineButTheStepsIsAComment) {
     const run_result played = run_here("clock=virtual,others=0,inputs", {"/play:" + script_file(run.out), "/verify"});
     EXPECT_EQ(played.status, 0) << played.out;
 }
+
+// Every platform call of a /verify run, each in turn made to fail: the run
+// ends, with a status the tool gives, and gives back everything it took.
+TEST(Verify, EveryCallFailingInTurn) {
+    for (const char* path : {"inputs=open", "inputs"}) {
+        const std::string base = std::string("clock=virtual,others=0,") + path;
+        run_here(base, {"/all", "/verify", "/timeout:100"});
+        std::vector<std::pair<std::string, int>> calls;
+        for (const std::string& op : sim_failable_operations()) calls.emplace_back(op, sim_calls(op));
+        for (const auto& [op, count] : calls) {
+            for (int call = 1; call <= count && call <= 40; ++call) {
+                const std::string scenario = base + ",fail=" + op + "@" + std::to_string(call);
+                const run_result run = run_here(scenario, {"/all", "/verify", "/timeout:100"});
+                EXPECT_TRUE(run.status == 0 || run.status == 2 || run.status == 3 || run.status == 4) << scenario << "\n" << run.out;
+                EXPECT_TRUE(sim_usage().none()) << scenario << ": " << sim_describe(sim_usage());
+            }
+        }
+    }
+}
