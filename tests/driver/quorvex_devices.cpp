@@ -1,9 +1,12 @@
 // Installs and removes the quorvex test device under Wine, through Plug and
 // Play as a driver package is installed on Windows: one root-enumerated
-// device per collection, both served by the quorvexhid minidriver.
+// device per collection, all served by the quorvexhid minidriver.
 //
-//   quorvex_devices install INF control|message|both
-//   quorvex_devices remove control|message|both
+//   quorvex_devices install INF control|message|both|inputs
+//   quorvex_devices remove control|message|both|inputs
+//
+// both: the control and message collections; inputs: the five input
+// collections (touch screen, mouse, pen, joystick, keyboard).
 //
 // Each command returns once the collections' HID interfaces have appeared or
 // gone (about 10 s at most), and exits 0 on success.
@@ -25,12 +28,18 @@ const GUID kHidInterface = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11,
 
 struct collection {
     const char* name;       // as the command line says it
+    const char* group;      // which of both or inputs it belongs to
     const char* device;     // device name, and so the instance ID ROOT\<device>\0000
     const char* path_part;  // how its interface path names it
 };
 const collection kCollections[] = {
-    {"control", "VID_001F&PID_BA1C&COL01", "vid_001f&pid_ba1c&col01"},
-    {"message", "VID_001F&PID_BA1C&COL02", "vid_001f&pid_ba1c&col02"},
+    {"control", "both", "VID_001F&PID_BA1C&COL01", "vid_001f&pid_ba1c&col01"},
+    {"message", "both", "VID_001F&PID_BA1C&COL02", "vid_001f&pid_ba1c&col02"},
+    {"touch", "inputs", "VID_001F&PID_BA1C&COL03", "vid_001f&pid_ba1c&col03"},
+    {"mouse", "inputs", "VID_001F&PID_BA1C&COL04", "vid_001f&pid_ba1c&col04"},
+    {"pen", "inputs", "VID_001F&PID_BA1C&COL05", "vid_001f&pid_ba1c&col05"},
+    {"joystick", "inputs", "VID_001F&PID_BA1C&COL06", "vid_001f&pid_ba1c&col06"},
+    {"keyboard", "inputs", "VID_001F&PID_BA1C&COL07", "vid_001f&pid_ba1c&col07"},
 };
 
 std::string hardware_id(const collection& c) { return std::string("ROOT\\") + c.device; }
@@ -123,8 +132,8 @@ bool remove(const collection& c) {
 }
 
 int usage() {
-    printf("usage: quorvex_devices install INF control|message|both\n"
-           "       quorvex_devices remove control|message|both\n");
+    printf("usage: quorvex_devices install INF control|message|both|inputs\n"
+           "       quorvex_devices remove control|message|both|inputs\n");
     return 2;
 }
 
@@ -137,7 +146,7 @@ int main(int argc, char** argv) {
     const std::string which = argv[argc - 1];
     std::vector<const collection*> chosen;
     for (const collection& c : kCollections)
-        if (which == "both" || which == c.name) chosen.push_back(&c);
+        if (which == c.group || which == c.name) chosen.push_back(&c);
     if (chosen.empty()) return usage();
 
     bool ok = true;

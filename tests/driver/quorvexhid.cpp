@@ -3,9 +3,12 @@
 // stack. It is a test fixture: the program never contains or installs it.
 //
 // One root-enumerated device per collection (Wine's class driver uses only a
-// device's first top-level collection); the hardware ID says which. Every
-// frame the control collection receives and every input report the message
-// collection delivers is appended to C:\quorvex-record.bin for the tests.
+// device's first top-level collection); the hardware ID says which: COL01
+// control, COL02 message, COL03 to COL07 the input collections (touch screen,
+// mouse, pen, joystick, keyboard), which are installed only when a test asks.
+// Every frame the control collection receives and every input report the
+// message and input collections deliver is appended to C:\quorvex-record.bin
+// for the tests.
 //
 // A test may have it misbehave as a driver under test may: C:\quorvex-pend.txt
 // holds "W K N", "S K N" or "A K N", and from then on (N tells one request
@@ -20,6 +23,10 @@
 // driver is deaf: it answers nothing and holds every write or set-output-
 // report ('D'), with no cancel routine, giving each up after 5 s ('T'),
 // until it is installed again.
+//
+// And the delivery faults: "M K H N" has every accepted frame of kind byte K
+// never delivered (H 1), delivered with byte 1 changed (H 2) or delivered
+// twice (H 3), as the device model's planted misdelivery.
 
 // MinGW's intrinsics define these three and its wdm.h defines them again,
 // which C++ refuses; take the intrinsics' versions out.
@@ -99,6 +106,7 @@ constexpr UCHAR kReportDescriptorType = 0x22;
 
 struct device_state {
     device_collection collection;
+    int input;  // the device_input it presents, or -1 for the control or message collection
     bool removed;
     LIST_ENTRY held;  // read requests waiting for an input report
 };
@@ -112,6 +120,18 @@ constexpr unsigned kPendingMax = 16;
 uint8_t g_pending[kPendingMax][DEVICE_INPUT_LENGTH];
 unsigned g_pending_first, g_pending_count;
 HANDLE g_record;
+
+// The input collections, while present, and what each has delivered that the
+// class driver has not read yet: Wine's keeps one read pending at a time, so a
+// burst of frames outruns it. A client that keeps at most 256 reports in
+// flight never fills this; past it the oldest is lost, as a HID queue loses it.
+constexpr unsigned kQueueMax = 1024;
+struct input_queue {
+    uint8_t reports[kQueueMax][DEVICE_INPUT_REPORT_MAX];
+    unsigned first, count;
+};
+device_state* g_inputs[DEVICE_INPUT_COUNT];
+input_queue g_queues[DEVICE_INPUT_COUNT];
 
 // The misbehaviour asked for, and the request it keeps.
 struct pend_request {
@@ -136,8 +156,8 @@ void copy_bytes(void* to, const void* from, ULONG size) {
     for (ULONG i = 0; i < size; ++i) static_cast<uint8_t*>(to)[i] = static_cast<const uint8_t*>(from)[i];
 }
 
-// One record: the kind ('W' write, 'S' set output report, 'R' input report
-// delivered), the length, then the report padded to 65 bytes. Each entry's
+// One record: the kind ('W' write, 'S' set output report, 'R' message input
+// report delivered, 'I' input collection's report delivered), the length, then the report padded to 65 bytes. Each entry's
 // place is taken before it is written: Wine appends by reading the file's size
 // and writing there, so two threads appending at once (a frame and the answer
 // another thread delivers) would land on the same place and one would be lost.
@@ -185,15 +205,15 @@ NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
 }
 
 // Completes a held read with an input report (called without the lock held).
-void deliver(PIRP irp, const uint8_t report[DEVICE_INPUT_LENGTH]) {
+void deliver(PIRP irp, const uint8_t* report, ULONG length, char kind) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->Parameters.DeviceIoControl.OutputBufferLength < DEVICE_INPUT_LENGTH || irp->UserBuffer == nullptr) {
+    if (stack->Parameters.DeviceIoControl.OutputBufferLength < length || irp->UserBuffer == nullptr) {
         complete(irp, STATUS_BUFFER_TOO_SMALL);
         return;
     }
-    copy_bytes(irp->UserBuffer, report, DEVICE_INPUT_LENGTH);
-    record('R', report, DEVICE_INPUT_LENGTH);
-    complete(irp, STATUS_SUCCESS, DEVICE_INPUT_LENGTH);
+    copy_bytes(irp->UserBuffer, report, length);
+    record(kind, report, length);
+    complete(irp, STATUS_SUCCESS, length);
 }
 
 PIRP take_held(device_state* state) {
@@ -216,11 +236,33 @@ void answer(const uint8_t reply[DEVICE_INPUT_LENGTH]) {
         ++g_pending_count;
     }
     KeReleaseSpinLock(&g_lock, irql);
-    if (irp != nullptr) deliver(irp, reply);
+    if (irp != nullptr) deliver(irp, reply, DEVICE_INPUT_LENGTH, 'R');
+}
+
+// An input report for an input collection: to its waiting read, or queued
+// until the class driver asks again. Lost when the collection is not present.
+void offer(device_input which, const uint8_t* report, uint32_t length) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    device_state* state = g_inputs[which];
+    PIRP irp = state != nullptr && !state->removed ? take_held(state) : nullptr;
+    if (irp == nullptr && state != nullptr) {
+        input_queue& queue = g_queues[which];
+        if (queue.count == kQueueMax) {
+            queue.first = (queue.first + 1) % kQueueMax;
+            --queue.count;
+        }
+        copy_bytes(queue.reports[(queue.first + queue.count) % kQueueMax], report, length);
+        ++queue.count;
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    if (irp != nullptr) deliver(irp, report, length, 'I');
 }
 
 NTSTATUS read_report(device_state* state, PIRP irp) {
     uint8_t report[DEVICE_INPUT_LENGTH];
+    ULONG length = DEVICE_INPUT_LENGTH;
+    char kind = 'R';
     bool ready = false;
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
@@ -233,6 +275,14 @@ NTSTATUS read_report(device_state* state, PIRP irp) {
         g_pending_first = (g_pending_first + 1) % kPendingMax;
         --g_pending_count;
         ready = true;
+    } else if (state->input >= 0 && g_queues[state->input].count > 0) {
+        input_queue& queue = g_queues[state->input];
+        length = device_input_of(static_cast<device_input>(state->input)).input_length;
+        copy_bytes(report, queue.reports[queue.first], length);
+        queue.first = (queue.first + 1) % kQueueMax;
+        --queue.count;
+        kind = 'I';
+        ready = true;
     } else {
         // The class driver keeps a read pending even on the output-only
         // collection; it waits here until the device goes away.
@@ -241,7 +291,7 @@ NTSTATUS read_report(device_state* state, PIRP irp) {
     }
     KeReleaseSpinLock(&g_lock, irql);
     if (!ready) return STATUS_PENDING;
-    deliver(irp, report);
+    deliver(irp, report, length, kind);
     return STATUS_SUCCESS;
 }
 
@@ -300,6 +350,20 @@ bool breaks_on(const char* text, const uint8_t* frame, ULONG length) {
         fault.value = parse_number(at);
     }
     return device_breaks(fault, frame);
+}
+
+// The delivery fault the control file plants, if any.
+device_delivery_fault delivery_fault(const char* text) {
+    device_delivery_fault fault = {DEVICE_DELIVERS, DEVICE_INPUT_TOUCH};
+    const char* at = text;
+    if (*at++ != 'M') return fault;
+    const unsigned kind = parse_number(at);
+    const unsigned how = parse_number(at);
+    if (kind > 0xFF || how < DEVICE_UNDELIVERED || how > DEVICE_DOUBLED ||
+        !device_input_for(static_cast<uint8_t>(kind), &fault.which))
+        return fault;
+    fault.how = static_cast<device_misdelivery>(how);
+    return fault;
 }
 
 bool g_deaf;  // a planted fault broke the driver; reset when it is installed again
@@ -384,7 +448,7 @@ HID_XFER_PACKET* packet_of(PIRP irp) {
 NTSTATUS take_frame(device_state* state, PIRP irp, char kind) {
     const HID_XFER_PACKET* packet = packet_of(irp);
     if (packet == nullptr || packet->reportBuffer == nullptr) return complete(irp, STATUS_INVALID_PARAMETER);
-    if (state->collection != DEVICE_CONTROL) return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    if (state->collection != DEVICE_CONTROL || state->input >= 0) return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     if (g_deaf) {
         record('D', packet->reportBuffer, packet->reportBufferLen);
         return hold_deaf(irp);
@@ -403,6 +467,11 @@ NTSTATUS take_frame(device_state* state, PIRP irp, char kind) {
         if (misbehave_on(control, 'A')) record('A', reply, DEVICE_INPUT_LENGTH);
         else answer(reply);
     }
+    device_input which;
+    uint8_t report[DEVICE_INPUT_REPORT_MAX];
+    uint32_t length = 0;
+    const int count = g_deaf ? 0 : device_deliver(packet->reportBuffer, delivery_fault(control), &which, report, &length);
+    for (int i = 0; i < count; ++i) offer(which, report, length);
     return complete(irp, STATUS_SUCCESS, packet->reportBufferLen);
 }
 
@@ -427,6 +496,11 @@ NTSTATUS get_string(PIRP irp) {
     return copy_out(irp, text, (length + 1) * sizeof(char16_t));
 }
 
+device_descriptor descriptor_of(const device_state* state) {
+    if (state->input >= 0) return device_input_of(static_cast<device_input>(state->input)).descriptor;
+    return device_report_descriptor(state->collection);
+}
+
 NTSTATUS NTAPI internal_ioctl(PDEVICE_OBJECT fdo, PIRP irp) {
     device_state* state = state_of(fdo);
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -438,11 +512,11 @@ NTSTATUS NTAPI internal_ioctl(PDEVICE_OBJECT fdo, PIRP irp) {
             descriptor.bcdHID = 0x0111;
             descriptor.bNumDescriptors = 1;
             descriptor.DescriptorList[0].bReportType = kReportDescriptorType;
-            descriptor.DescriptorList[0].wReportLength = device_report_descriptor(state->collection).size;
+            descriptor.DescriptorList[0].wReportLength = descriptor_of(state).size;
             return copy_out(irp, &descriptor, sizeof(descriptor));
         }
         case IOCTL_HID_GET_REPORT_DESCRIPTOR: {
-            const device_descriptor report = device_report_descriptor(state->collection);
+            const device_descriptor report = descriptor_of(state);
             return copy_out(irp, report.bytes, report.size);
         }
         case IOCTL_HID_GET_DEVICE_ATTRIBUTES: {
@@ -473,6 +547,10 @@ void remove(device_state* state) {
     if (g_message == state) {
         g_message = nullptr;
         g_pending_count = 0;
+    }
+    if (state->input >= 0 && g_inputs[state->input] == state) {
+        g_inputs[state->input] = nullptr;
+        g_queues[state->input].count = 0;
     }
     while (!IsListEmpty(&state->held)) InsertTailList(&done, RemoveHeadList(&state->held));
     KeReleaseSpinLock(&g_lock, irql);
@@ -509,34 +587,41 @@ NTSTATUS NTAPI power(PDEVICE_OBJECT fdo, PIRP irp) {
     return PoCallDriver(next_of(fdo), irp);
 }
 
-// Which collection a device presents, from the hardware ID it was installed with.
-device_collection collection_of(PDEVICE_OBJECT pdo) {
+// Which collection a device presents, from the hardware ID it was installed
+// with: the N of its COL0N, 1 (control) when it has none.
+unsigned collection_of(PDEVICE_OBJECT pdo) {
     WCHAR ids[256];
     ULONG size = 0;
     if (!NT_SUCCESS(IoGetDeviceProperty(pdo, DevicePropertyHardwareID, sizeof(ids) - sizeof(WCHAR), ids, &size)))
-        return DEVICE_CONTROL;
+        return 1;
     ids[size / sizeof(WCHAR)] = 0;
     for (ULONG i = 0; i + 4 < size / sizeof(WCHAR); ++i) {
         if ((ids[i] | 0x20) == 'c' && (ids[i + 1] | 0x20) == 'o' && (ids[i + 2] | 0x20) == 'l' && ids[i + 3] == '0' &&
-            ids[i + 4] == '2')
-            return DEVICE_MESSAGE;
+            ids[i + 4] >= '1' && ids[i + 4] <= '0' + 2 + DEVICE_INPUT_COUNT)
+            return static_cast<unsigned>(ids[i + 4] - '0');
     }
-    return DEVICE_CONTROL;
+    return 1;
 }
 
 NTSTATUS NTAPI add_device(PDRIVER_OBJECT, PDEVICE_OBJECT fdo) {
     device_state* state = state_of(fdo);
-    state->collection = collection_of(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->PhysicalDeviceObject);
+    const unsigned n = collection_of(static_cast<HID_DEVICE_EXTENSION*>(fdo->DeviceExtension)->PhysicalDeviceObject);
+    state->collection = n == 2 ? DEVICE_MESSAGE : DEVICE_CONTROL;
+    state->input = n >= 3 ? static_cast<int>(n - 3) : -1;
     state->removed = false;
     InitializeListHead(&state->held);
     g_deaf = false;
-    if (state->collection == DEVICE_MESSAGE) {
-        KIRQL irql;
-        KeAcquireSpinLock(&g_lock, &irql);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    if (state->collection == DEVICE_MESSAGE && state->input < 0) {
         g_message = state;
         g_pending_count = 0;
-        KeReleaseSpinLock(&g_lock, irql);
     }
+    if (state->input >= 0) {
+        g_inputs[state->input] = state;
+        g_queues[state->input].count = 0;
+    }
+    KeReleaseSpinLock(&g_lock, irql);
     return STATUS_SUCCESS;
 }
 

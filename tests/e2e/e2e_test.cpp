@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,13 @@ std::string prologue() { return search_line(1) + kFound + search_line(2) + kFoun
 struct recorded {
     std::vector<expected_frame> frames;        // received by write or set-output-report
     std::vector<std::vector<uint8_t>> replies;  // input reports delivered
+    std::vector<std::vector<uint8_t>> inputs;   // reports delivered on the input collections
     std::string kinds;                          // every entry's kind, in order
 };
 
-// The record: a kind byte ('W', 'S', 'R'; 'P' pended, 'C' cancelled, 'T'
-// given up, 'A' answer withheld), a length byte, 65 bytes.
+// The record: a kind byte ('W', 'S', 'R'; 'I' input collection's report; 'P'
+// pended, 'C' cancelled, 'T' given up, 'A' answer withheld), a length byte,
+// 65 bytes.
 // The driver only ever adds to its record: a test's part of it starts where
 // the file ended when the test reset it.
 size_t g_record_base;
@@ -76,6 +79,7 @@ recorded read_record() {
         std::vector<uint8_t> report(entry + 2, entry + 2 + entry[1]);
         r.kinds += static_cast<char>(entry[0]);
         if (entry[0] == 'R') r.replies.push_back(report);
+        else if (entry[0] == 'I') r.inputs.push_back(report);
         else if (entry[0] == 'W' || entry[0] == 'S') r.frames.push_back({static_cast<char>(entry[0]), report});
     }
     return r;
@@ -658,4 +662,270 @@ TEST(EndToEnd, all_report) {
         EXPECT_EQ(std::system(("xmllint --noout --schema '" + schema + "' '" + report + "'").c_str()), 0);
     }
     std::remove(report.c_str());
+}
+
+namespace {
+
+// The input collections' report IDs: touch screen, mouse, pen, joystick, keyboard.
+const uint8_t kInputIds[] = {0x01, 0x03, 0x05, 0x06, 0x07};
+
+// What the input collections must deliver for these frames, by report ID:
+// each accepted frame's inner report, unchanged, in the order sent. Reports of
+// different collections may be read in any order between them.
+std::vector<std::vector<uint8_t>> inner_reports(const std::vector<expected_frame>& frames, uint8_t id) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const expected_frame& frame : frames)
+        if (frame.bytes[2] == id) out.emplace_back(frame.bytes.begin() + 2, frame.bytes.begin() + 2 + frame.bytes[1]);
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> delivered(const recorded& r, uint8_t id) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::vector<uint8_t>& report : r.inputs)
+        if (!report.empty() && report[0] == id) out.push_back(report);
+    return out;
+}
+
+// The input collections for as long as it lives, and the bus as the
+// fixture made it afterwards, whatever the test asserts.
+struct with_inputs {
+    with_inputs() { devices("install", "inputs"); }
+    ~with_inputs() { devices("remove", "inputs"); }
+};
+
+}  // namespace
+
+// The five input collections beside the device's two: the conformance probe
+// finds them as Wine presents them, the modes print and send exactly what
+// they do without them, and the driver delivers each
+// accepted frame's inner report on its collection, once, a burst of them too;
+// a planted delivery fault changes only its own kind's deliveries.
+TEST(EndToEnd, inputs) {
+    with_inputs inputs;
+    // Wine holds none of them, and Raw Input hands over the touch screen's,
+    // pen's and joystick's reports as sent, from the collections' HID paths.
+    const child_result probe = run("quorvex_conformance.exe", {});
+    EXPECT_EQ(probe.status, 0);
+    std::string opens;
+    for (const char* name : {"touch screen", "mouse", "pen", "joystick", "keyboard"})
+        opens += std::string("the quorvex ") + name + " input collection: a read/write open succeeds\r\n";
+    EXPECT_EQ(probe.out, opens + "all behaviours as expected of Wine, the quorvex device's among them\r\n");
+
+    expect_whole_run("/all");
+    const struct {
+        const char* option;
+        const char* count;
+        const char* rule;  // "M K H": kind byte K never delivered (H 1), byte 1 changed (2), twice (3)
+        uint8_t id;        // the kind the rule changes
+    } runs[] = {
+        {"/all", "", "", 0},
+        {"/flood", "/count:500", "", 0},
+        {"/all", "", "M 3 1", 0x03},
+        {"/all", "", "M 5 2", 0x05},
+        {"/flood", "/count:300", "M 6 3", 0x06},
+    };
+    for (const auto& run_of : runs) {
+        const std::string what = std::string(run_of.option) + " " + run_of.count + " " + run_of.rule;
+        if (run_of.rule[0] != 0 || std::string(run_of.option) != "/all") {
+            reset_record();
+            std::optional<misbehaving> planted;
+            if (run_of.rule[0] != 0) planted.emplace(run_of.rule);
+            std::vector<std::string> args = {run_of.option};
+            if (run_of.count[0] != 0) args.push_back(run_of.count);
+            const child_result result = run("testquorvex.exe", args);
+            EXPECT_EQ(result.status, 0) << what << "\n" << result.out;
+        }
+        const size_t count = run_of.count[0] != 0 ? std::stoul(run_of.count + 7) : 0;
+        const std::vector<expected_frame> frames = expected_frames(run_of.option, count);
+        std::vector<std::vector<uint8_t>> wanted[sizeof(kInputIds)];
+        size_t expected = 0;
+        for (size_t k = 0; k < sizeof(kInputIds); ++k) {
+            std::vector<std::vector<uint8_t>> changed;
+            wanted[k] = inner_reports(frames, kInputIds[k]);
+            if (kInputIds[k] == run_of.id) {
+                const char how = run_of.rule[4];
+                for (std::vector<uint8_t>& report : wanted[k]) {
+                    if (how == '1') continue;
+                    if (how == '2') report[1] ^= 0x01;
+                    changed.push_back(report);
+                    if (how == '3') changed.push_back(report);
+                }
+                wanted[k] = changed;
+            }
+            expected += wanted[k].size();
+        }
+        // The class driver may still be reading what the driver queued when
+        // the program ends.
+        wait_until(10000, [&] { return read_record().inputs.size() >= expected; });
+        const recorded r = read_record();
+        EXPECT_EQ(r.frames, frames) << what;
+        for (size_t k = 0; k < sizeof(kInputIds); ++k)
+            EXPECT_EQ(delivered(r, kInputIds[k]), wanted[k]) << what << ": report ID " << int(kInputIds[k]);
+        EXPECT_EQ(r.inputs.size(), expected) << what << ": a report no frame asked for";
+        if (run_of.id != 0) {
+            EXPECT_FALSE(inner_reports(frames, run_of.id).empty()) << what;
+        }
+    }
+}
+
+namespace {
+
+// A run of the 64-bit program with extra environment.
+child_result run_with(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    child_process child = start_child([&] {
+        std::vector<std::string> argv = {kLoader, kPrograms + "/testquorvex.exe"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }(), env);
+    return finish_child(child, 300000);
+}
+
+size_t lines_starting(const std::string& out, const std::string& head) {
+    size_t count = 0;
+    for (size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1)) ++count;
+    return count;
+}
+
+// The last line that starts so, from its start.
+std::string line_from(const std::string& out, const std::string& head) {
+    const size_t at = out.rfind(head);
+    return at == std::string::npos ? "" : out.substr(at, out.find("\r\n", at) - at);
+}
+
+// /all /verify with the input collections read where they open (all of them
+// under Wine), or through Raw Input for the touch screen, pen and joystick:
+// every accepted report arrives as sent, status 0; a planted fault is named
+// report by report with status 4 (never delivered, one byte changed).
+void expect_verified(const std::vector<std::string>& env) {
+    with_inputs inputs;
+    reset_record();
+    const child_result whole = run_with({"/all", "/verify"}, env);
+    expect_no_crash(whole);
+    EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+    EXPECT_EQ(whole.out.rfind(crlf(prologue()), 0), 0u) << whole.out;
+    const std::string summary = line_from(whole.out, "Verify: ");
+    EXPECT_EQ(summary.rfind("Verify: 30 of 30 accepted reports arrived as sent; 0 not delivered, 0 changed, 0 "
+                            "unasked; arrival minimum ",
+                            0),
+              0u)
+        << whole.out;
+    printf("%s\n", summary.c_str());
+    EXPECT_EQ(read_record().frames, expected_frames("/all"));
+
+    const struct {
+        const char* rule;
+        const char* line;  // each report's miss
+        size_t count;      // the kind's reports in /all
+    } faults[] = {
+        {"M 1 1", "Not delivered: ", inner_reports(expected_frames("/all"), 0x01).size()},
+        {"M 5 2", "Changed: ", inner_reports(expected_frames("/all"), 0x05).size()},
+    };
+    for (const auto& fault : faults) {
+        reset_record();
+        misbehaving planted(fault.rule);
+        const child_result missed = run_with({"/all", "/verify"}, env);
+        expect_no_crash(missed);
+        EXPECT_EQ(missed.status, 4) << fault.rule << "\n" << missed.out;
+        EXPECT_GT(fault.count, 0u);
+        EXPECT_EQ(lines_starting(missed.out, fault.line), fault.count) << fault.rule << "\n" << missed.out;
+        const std::string counts = std::to_string(30 - fault.count) + " of 30 accepted reports arrived as sent; " +
+                                   (fault.rule[4] == '1' ? std::to_string(fault.count) + " not delivered, 0 changed"
+                                                         : "0 not delivered, " + std::to_string(fault.count) +
+                                                               " changed") +
+                                   ", 0 unasked";
+        EXPECT_EQ(line_from(missed.out, "Verify: ").rfind("Verify: " + counts, 0), 0u) << fault.rule << "\n"
+                                                                                        << missed.out;
+    }
+}
+
+}  // namespace
+
+// /all /verify under Wine, which holds none of the input collections: each is
+// read on a handle of the program's own.
+TEST(EndToEnd, verify) { expect_verified({}); }
+
+// 20000 frames of /flood /verify: every one arrives, none is lost in the
+// driver's queue or the program's buffers.
+TEST(EndToEnd, flood_verify) {
+    with_inputs inputs;
+    reset_record();
+    const child_result result = run_with({"/flood", "/count:20000", "/verify"}, {});
+    expect_no_crash(result);
+    EXPECT_EQ(result.status, 0) << result.out;
+    const std::string summary = line_from(result.out, "Verify: ");
+    EXPECT_EQ(summary.rfind("Verify: 20000 of 20000 accepted reports arrived as sent; 0 not delivered, 0 changed, 0 "
+                            "unasked; arrival minimum ",
+                            0),
+              0u)
+        << result.out;
+    printf("%s\n%s\n", line_from(result.out, "Flood: ").c_str(), summary.c_str());
+    const recorded r = read_record();
+    EXPECT_EQ(r.frames.size(), 20000u);
+    EXPECT_EQ(delivered(r, 0x06).size(), 20000u);
+}
+
+// /watch while a script of every input kind plays: it prints each report as
+// the step that sends it, and its output, played back with /verify, sends the
+// same reports to the driver, all of which arrive.
+TEST(EndToEnd, watch) {
+    with_inputs inputs;
+    const std::string script = scratch_file("e2e-watched-");
+    std::ofstream(script, std::ios::binary)
+        << "multitouch [status=7 id=0 x=1000 y=6500 w=20 h=30] [status=7 id=1 x=2000 y=8000 w=20 h=30] count=2\r\n"
+           "mouse buttons=0x01 x=1000 y=10000 wheel=1\r\n"
+           "sleep 300\r\n"
+           "digitizer status=3 x=1000 y=10000\r\n"
+           "keyboard modifiers=[Left GUI] keys=[]\r\n"
+           "joystick v3=128 v5=128 v6=64\r\n"
+           "mouse buttons=0x00 x=2000 y=3000 wheel=0\r\n"
+           "keyboard modifiers=[] keys=[]\r\n";
+    reset_record();
+    child_process watcher = start("testquorvex.exe", {"/watch", "/count:7"});
+    const bool ready = wait_until(30000, [&] { return read_file(watcher.out_path).find("# Keyboard: ") != std::string::npos; });
+    const child_result played = ready ? run("testquorvex.exe", {"/play:" + windows_path(script)}) : child_result{};
+    const child_result watched = finish_child(watcher, 30000);
+    std::remove(script.c_str());
+    ASSERT_TRUE(ready) << watched.out;
+    EXPECT_EQ(played.status, 0) << played.out;
+    expect_no_crash(watched);
+    EXPECT_EQ(watched.status, 0) << watched.out;
+    // Every line a step or a comment; the pause shows as a sleep step.
+    size_t steps = 0, pauses = 0;
+    for (size_t at = 0; at < watched.out.size();) {
+        const size_t end = watched.out.find("\r\n", at);
+        const std::string line = watched.out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? watched.out.size() : end + 2;
+        if (line.empty() || line[0] == '#') continue;
+        if (line.rfind("sleep ", 0) != 0) ++steps;
+        else if (std::stoi(line.substr(6)) >= 250) ++pauses;
+    }
+    EXPECT_EQ(steps, 7u) << watched.out;
+    EXPECT_GE(pauses, 1u) << "the 300 ms pause:\n" << watched.out;
+    const std::vector<expected_frame> sent = read_record().frames;
+    ASSERT_EQ(sent.size(), 7u);
+
+    const std::string saved = scratch_file("e2e-watch-");
+    std::ofstream(saved, std::ios::binary) << watched.out;
+    reset_record();
+    const child_result replayed = run("testquorvex.exe", {"/play:" + windows_path(saved), "/verify"});
+    std::remove(saved.c_str());
+    expect_no_crash(replayed);
+    EXPECT_EQ(replayed.status, 0) << replayed.out;
+    EXPECT_EQ(line_from(replayed.out, "Verify: ").rfind("Verify: 7 of 7 accepted reports arrived as sent; 0 not "
+                                                        "delivered, 0 changed, 0 unasked",
+                                                        0),
+              0u)
+        << replayed.out;
+    // Each collection is read on its own, so /watch prints them in the order
+    // they arrived: the same per collection, not necessarily between them.
+    const std::vector<expected_frame> again = read_record().frames;
+    EXPECT_EQ(again.size(), sent.size()) << replayed.out;
+    for (uint8_t id : kInputIds) {
+        std::vector<std::vector<uint8_t>> before, after;
+        for (const expected_frame& frame : sent)
+            if (frame.bytes[2] == id) before.push_back(frame.bytes);
+        for (const expected_frame& frame : again)
+            if (frame.bytes[2] == id) after.push_back(frame.bytes);
+        EXPECT_EQ(after, before) << "report ID " << int(id);
+    }
 }
