@@ -227,6 +227,11 @@ bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorv
     inputs->sink = sink;
     inputs->context = context;
     inputs->stopping = false;
+    // A tester's switch, and the end-to-end tests': where nothing is held (as
+    // under Wine), the Raw Input path is tried only when asked for.
+    char forced[4];
+    quorvex_force_raw_input =
+        GetEnvironmentVariableA("QUORVEX_RAW_INPUT", forced, sizeof(forced)) == 1 && forced[0] == '1';
     const char* control_path = FoundPath(QUORVEX_USAGE_CONTROL);
     GUID hid_guid;
     HDEVINFO set = PresentHidInterfaces(&hid_guid);

@@ -286,6 +286,17 @@ void GetSystemTime(LPSYSTEMTIME time) {
     time->wMilliseconds = static_cast<WORD>(ms);
 }
 
+DWORD GetEnvironmentVariableA(LPCSTR name, char* buffer, DWORD size) {
+    system_call call;
+    const char* value = getenv(name);
+    if (value == nullptr) return fail_with<DWORD>(ERROR_ENVVAR_NOT_FOUND, 0);
+    const size_t length = strlen(value);
+    // Too small a buffer: the size it needs, terminator included.
+    if (length + 1 > size) return succeed_with(static_cast<DWORD>(length + 1));
+    std::memcpy(buffer, value, length + 1);
+    return succeed_with(static_cast<DWORD>(length));
+}
+
 DWORD GetFullPathNameA(LPCSTR name, DWORD length, char* buffer, char** file_part) {
     system_call call;
     std::string full = name;

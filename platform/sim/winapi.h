@@ -232,6 +232,7 @@ typedef _HIDP_PREPARSED_DATA* PHIDP_PREPARSED_DATA;
 #define ERROR_GEN_FAILURE 31
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_FILE_EXISTS 80
+#define ERROR_ENVVAR_NOT_FOUND 203
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_BROKEN_PIPE 109
 #define ERROR_BUFFER_OVERFLOW 111
@@ -298,6 +299,7 @@ struct SYSTEMTIME {
 typedef SYSTEMTIME* LPSYSTEMTIME;
 void GetSystemTime(LPSYSTEMTIME time);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, char* buffer, char** filePart);
+DWORD GetEnvironmentVariableA(LPCSTR name, char* buffer, DWORD size);
 char* GetCommandLineA();
 
 // The console's control events, delivered to handlers on a thread of their own.

@@ -844,6 +844,10 @@ void expect_verified(const std::vector<std::string>& env) {
 // read on a handle of the program's own.
 TEST(EndToEnd, verify) { expect_verified({}); }
 
+// The same through Raw Input, which Wine gives a message-only window without
+// a display: the touch screen, pen and joystick collections read that way.
+TEST(EndToEnd, verify_raw_input) { expect_verified({"QUORVEX_RAW_INPUT=1"}); }
+
 // 20000 frames of /flood /verify: every one arrives, none is lost in the
 // driver's queue or the program's buffers.
 TEST(EndToEnd, flood_verify) {
