@@ -43,7 +43,7 @@ const modifier_entry QUORVEX_MODIFIERS[] = {
      QUORVEX_DEFAULT_TIMEOUT_MS, "; status 5 past it"},
     {"wait", TAKES_WAIT, value_kind::number, 1, 3600, "/wait:S", "first wait up to S seconds for the device to arrive", 0, nullptr},
     {"count", TAKES_COUNT, value_kind::number, 1, 0, "/count:N",
-     "how many round trips (100) or frames (/flood 10000, /fuzz 20000)", 0, nullptr},
+     "how many round trips (100), frames (/flood 10000, /fuzz 20000) or reports (/watch)", 0, nullptr},
     {"repeat", TAKES_REPEAT, value_kind::number, 1, 1000000, "/repeat:N", "play the whole script N times (1)", 0, nullptr},
     {"quiet", TAKES_QUIET, value_kind::flag, 0, 0, "/quiet",
      "print only failures, progress once a second, and the summary", 0, nullptr},
@@ -178,14 +178,11 @@ void print_help() {
             printf("       testquorvex %-10s  %s\n", entry.written != nullptr ? entry.written : entry.option, entry.help);
     printf("       Modifiers follow the option, in any order: /name:N takes a whole number, /name:TEXT a text,\n"
            "       /name alone is a flag.\n");
-    int width = 0;
-    for (const modifier_entry& modifier : QUORVEX_MODIFIERS)
-        if (static_cast<int>(std::strlen(modifier.form)) > width) width = static_cast<int>(std::strlen(modifier.form));
     for (const modifier_entry& modifier : QUORVEX_MODIFIERS) {
         bool taken = false;
         for (const option_entry& entry : QUORVEX_OPTIONS) taken = taken || (entry.modifiers & modifier.bit) != 0;
         if (!taken) continue;
-        printf("       %-*s after", width, modifier.form);
+        printf("       %-11s after", modifier.form);
         const char* separator = " ";
         for (const option_entry& entry : QUORVEX_OPTIONS) {
             if ((entry.modifiers & modifier.bit) == 0) continue;

@@ -111,7 +111,7 @@ bool begin(long_run* run, int* status) {
     if (w.count != 0) printf("# Watching the quorvex device's input: %u report(s)\n", static_cast<unsigned>(w.count));
     else printf("# Watching the quorvex device's input until Ctrl+C\n");
     w.active = true;
-    if (!quorvex_inputs_start(&w.inputs, take_report, take_event, nullptr) ||
+    if (!quorvex_inputs_start(&w.inputs, take_report, take_event, nullptr, run->settings->timeout_ms) ||
         !quorvex_inputs_read_messages(&w.inputs, run->client->message)) {
         quorvex_inputs_stop(&w.inputs, run->settings->timeout_ms);
         w.active = false;
@@ -144,8 +144,9 @@ void print_report(const seen_report& report) {
     const layout_kind* kind = layout_kind_of(report.bytes[0]);
     uint8_t frame[LAYOUT_FRAME_SIZE] = {};
     frame[0] = LAYOUT_FRAME_ID;
-    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(report.length);
-    std::memcpy(frame + 2, report.bytes, report.length);
+    const DWORD length = report.length < LAYOUT_FRAME_SIZE - 2 ? report.length : LAYOUT_FRAME_SIZE - 2;
+    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(length);
+    std::memcpy(frame + 2, report.bytes, length);
     layout_describe_frame(frame, kind != nullptr && kind->set_output, step, sizeof(step));
     printf("%s\n", step);
 }
@@ -198,4 +199,4 @@ void watch_end(long_run* run) {
     ReleaseSRWLockExclusive(&w.lock);
 }
 
-const long_run_kind LONG_RUN_WATCH = {prepare, begin, step, nullptr, before_stop, totals, verdict, nullptr};
+const long_run_kind LONG_RUN_WATCH = {prepare, begin, step, nullptr, before_stop, totals, verdict, nullptr, nullptr};

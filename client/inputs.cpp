@@ -218,7 +218,7 @@ bool quorvex_same_device(const char* a, const char* b) {
 }
 
 bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorvex_event_sink event_sink,
-                          void* context) {
+                          void* context, DWORD timeout_ms) {
     std::memset(inputs->collections, 0, sizeof(inputs->collections));
     std::memset(g_paths, 0, sizeof(g_paths));
     inputs->raw_thread = nullptr;
@@ -255,7 +255,7 @@ bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorv
         if (!HidD_SetNumInputBuffers(collection->handle, QUORVEX_INPUT_BUFFERS)) {
             printf("Error: HidD_SetNumInputBuffers failed on the %s input collection: %d\n", QUORVEX_INPUTS[i].name,
                    static_cast<int>(GetLastError()));
-            quorvex_inputs_stop(inputs, 0);
+            quorvex_inputs_stop(inputs, timeout_ms);
             return false;
         }
         g_readers[i] = {inputs, static_cast<quorvex_input_kind>(i)};
@@ -263,14 +263,14 @@ bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorv
         if (collection->thread == nullptr) {
             printf("Error: CreateThread failed for the %s input collection's reader: %d\n", QUORVEX_INPUTS[i].name,
                    static_cast<int>(GetLastError()));
-            quorvex_inputs_stop(inputs, 0);
+            quorvex_inputs_stop(inputs, timeout_ms);
             return false;
         }
     }
     for (const quorvex_input_collection& collection : inputs->collections) {
         if (collection.path != input_path::held) continue;
         if (!quorvex_raw_input_start(inputs)) {
-            quorvex_inputs_stop(inputs, 0);
+            quorvex_inputs_stop(inputs, timeout_ms);
             return false;
         }
         break;

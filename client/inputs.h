@@ -91,9 +91,10 @@ extern bool quorvex_force_raw_input;
 // Finds the input collections of the device whose control collection the
 // client opened, opens each for reading, and starts a reader on each that
 // opened. False, with the failure printed and nothing left running, when
-// Windows refuses the enumeration, a buffer count or a thread.
+// Windows refuses the enumeration, a buffer count or a thread (the readers
+// already started are then given timeout_ms to end).
 bool quorvex_inputs_start(quorvex_inputs* inputs, quorvex_input_sink sink, quorvex_event_sink event_sink,
-                          void* context);
+                          void* context, DWORD timeout_ms);
 // Stops the readers (a reader that will not stop is left behind, never
 // waited on for more than timeout_ms) and closes every handle.
 void quorvex_inputs_stop(quorvex_inputs* inputs, DWORD timeout_ms);

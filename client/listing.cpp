@@ -120,7 +120,6 @@ void say_input(const hid_identity& seen, DWORD open_error) {
     for (char* at = name; *at != '\0'; ++at) *at = static_cast<char>(std::tolower(static_cast<unsigned char>(*at)));
     const layout_kind* layout = layout_kind_of(c.report_id);
     const bool follows = layout != nullptr && seen.caps.InputReportByteLength == layout->length;
-    // Read for reading: /verify's own open, which the modes' read/write open does not tell.
     const char* how = open_error == 0 ? "read by the tool"
                       : open_error == 5 || open_error == 32 ? "Raw Input: the system holds it"
                                                              : "not readable";
@@ -171,8 +170,16 @@ void list_interface(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, DWORD index, c
         CloseHandle(device);
         say("    read/write open: yes\n");
     }
-    if (const char* text = verdict_text(verdict, seen)) say("    verdict: %s\n", text);
-    else say_input(seen, error);
+    if (const char* text = verdict_text(verdict, seen)) {
+        say("    verdict: %s\n", text);
+    } else {
+        // /verify reads with an open of its own, for reading, sharing read and write.
+        HANDLE reader = CreateFileA(detail->DevicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        const DWORD read_error = reader == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+        say_input(seen, read_error);
+    }
     host_free(detail);
 
     if (verdict != hid_verdict::quorvex) return;

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "app/testquorvex.h"
 #include "client/inputs.h"
 #include "layout/scan_codes.h"
 #include "tests/support.h"
@@ -185,6 +186,18 @@ TEST(Verify, LongFloodLosesNothing) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(counts_of(verify_line_of(run.out)),
               "Verify: 100000 of 100000 accepted reports arrived as sent; 0 not delivered, 0 changed, 0 unasked");
+}
+
+// With every report in flight lost, a Ctrl+C ends the wait for room at once,
+// not after the deadline of the oldest.
+TEST(Verify, CtrlCEndsAFullWaitAtOnce) {
+    const run_result run = run_here("clock=virtual,others=0,inputs=open,undelivered=joystick,ctrl-c-at=Sleep@5",
+                                    {"/flood", "/count:100000", "/verify", "/timeout:30000"});
+    EXPECT_EQ(run.status, EXIT_INTERRUPTED) << run.out;
+    const size_t at = run.out.rfind("Flood: ");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const std::string totals = run.out.substr(at, run.out.find('\n', at) - at);
+    EXPECT_NE(totals.find(" frames in 0."), std::string::npos) << totals;
 }
 
 // A window or a registration Windows refuses ends the run before its first send.
