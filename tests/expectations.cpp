@@ -217,3 +217,19 @@ std::string expected_demonstration(const std::string& option) {
     }
     return "";
 }
+
+std::vector<std::string> trace_steps(const std::string& text) {
+    std::vector<std::string> steps;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t comment = line.rfind(" # ");
+        if (comment != std::string::npos) line.resize(comment);
+        if (!line.empty() && line[0] != '#') steps.push_back(line);
+    }
+    return steps;
+}

@@ -40,6 +40,8 @@ std::string expected_help();
 
 // Lines of discovery and of the front end.
 std::string search_line(int usage);
+// A trace's steps: its comment lines and each step's " # " result left out.
+std::vector<std::string> trace_steps(const std::string& text);
 extern const char kFound[];
 extern const char kNotFound[];
 extern const char kSending[];

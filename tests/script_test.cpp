@@ -421,23 +421,6 @@ TEST(WholeProgram, PlaysStandardInputAndSendsWhatWasTyped) {
 
 namespace {
 
-// A trace's steps: its comment lines and each step's " # " result left out.
-std::vector<std::string> steps_of(const std::string& text) {
-    std::vector<std::string> steps;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t comment = line.rfind(" # ");
-        if (comment != std::string::npos) line.resize(comment);
-        if (!line.empty() && line[0] != '#') steps.push_back(line);
-    }
-    return steps;
-}
-
 std::string last_line(const std::string& text) {
     const size_t end = text.size() >= 2 ? text.size() - 2 : 0;
     const size_t start = text.rfind('\n', end > 0 ? end - 1 : 0);
@@ -473,8 +456,8 @@ TEST(Play, ATraceReplaysAsTheSameFramesPausesAndSteps) {
         EXPECT_EQ(reports_read(), answers) << what;
         EXPECT_EQ(pauses_between_frames(), pauses) << what;
         const std::string traced = read_file(first);
-        EXPECT_EQ(steps_of(read_file(again)), steps_of(traced)) << what;
-        if (what.rfind("/play:", 0) == 0) EXPECT_EQ(steps_of(traced), steps_of(read_file(args[0].substr(6)))) << what;
+        EXPECT_EQ(trace_steps(read_file(again)), trace_steps(traced)) << what;
+        if (what.rfind("/play:", 0) == 0) EXPECT_EQ(trace_steps(traced), trace_steps(read_file(args[0].substr(6)))) << what;
         EXPECT_EQ(last_line(traced), "# ended, status 0\r\n") << what;
         EXPECT_TRUE(sim_usage().none()) << what << ": " << sim_describe(sim_usage());
         unlink(first.c_str());

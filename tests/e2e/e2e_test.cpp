@@ -479,22 +479,6 @@ TEST(EndToEnd, play) {
 // the same frames and answers, and its own trace the same steps; and /all's
 // trace replays /all.
 TEST(EndToEnd, play_trace) {
-    // The steps: comment lines and each step's " # " result left out.
-    auto steps_of = [](const std::string& text) {
-        std::vector<std::string> steps;
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(at, end - at);
-            at = end + 1;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const size_t comment = line.rfind(" # ");
-            if (comment != std::string::npos) line.resize(comment);
-            if (!line.empty() && line[0] != '#') steps.push_back(line);
-        }
-        return steps;
-    };
     std::vector<std::string> runs = {"/all"};
     for (const char* name : {"mouse", "digitizer", "multitouch", "keyboard", "message", "joystick"})
         runs.push_back("/play:" + windows_path(std::string(QUORVEX_SOURCE_DIR) + "/examples/" + name + ".txt"));
@@ -514,8 +498,8 @@ TEST(EndToEnd, play_trace) {
         EXPECT_EQ(r.frames, sent.frames) << option;
         EXPECT_EQ(r.replies, sent.replies) << option;
         const std::string trace = read_file(first);
-        EXPECT_FALSE(steps_of(trace).empty()) << option;
-        EXPECT_EQ(steps_of(read_file(again)), steps_of(trace)) << option;
+        EXPECT_FALSE(trace_steps(trace).empty()) << option;
+        EXPECT_EQ(trace_steps(read_file(again)), trace_steps(trace)) << option;
         EXPECT_NE(trace.find("\r\n# ended, status 0\r\n"), std::string::npos) << option << "\n" << trace;
         std::remove(first.c_str());
         std::remove(again.c_str());
