@@ -26,8 +26,11 @@ void quorvex_keys_of_report(const uint8_t report[9], uint8_t keys[32]) {
     std::memset(keys, 0, 32);
     for (int bit = 0; bit < 8; ++bit)
         if ((report[1] >> bit & 1) != 0) set_key(keys, 0xE0 + bit, true);
-    for (int i = 3; i < 9; ++i)
-        if (layout_scan_code(report[i]).code != 0) set_key(keys, report[i], true);
+    // As the key its scan code comes back as: Non-US # arrives as Backslash.
+    for (int i = 3; i < 9; ++i) {
+        const scan_code s = layout_scan_code(report[i]);
+        if (s.code != 0) set_key(keys, layout_usage_of_scan(s.code, s.e0), true);
+    }
 }
 
 void quorvex_report_of_keys(const uint8_t keys[32], uint8_t report[9]) {

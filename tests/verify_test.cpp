@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "client/inputs.h"
+#include "client/quorvex_contract.h"
+#include "client/rebuild.h"
 #include "layout/scan_codes.h"
 #include "tests/support.h"
 
@@ -60,6 +62,12 @@ TEST(Verify, ScanCodes) {
     }
     EXPECT_EQ(layout_scan_code(0x48).code, 0);  // Pause makes no single code
     EXPECT_EQ(layout_scan_code(0x03).code, 0);
+    // Non-US # is expected as the key that comes back.
+    const uint8_t hash[9] = {QUORVEX_REPORT_KEYBOARD, 0, 0, 0x32};
+    uint8_t keys[32] = {};
+    quorvex_keys_of_report(hash, keys);
+    EXPECT_TRUE(quorvex_key_down(keys, 0x31));
+    EXPECT_FALSE(quorvex_key_down(keys, 0x32));
 }
 
 namespace {
@@ -95,6 +103,17 @@ TEST(Verify, EveryDemonstrationArrivesExactOnBothPaths) {
             EXPECT_EQ(play.status, 0) << scenario << " " << name << "\n" << play.out;
             EXPECT_NE(verify_line_of(play.out).find(" 0 not delivered, 0 changed, 0 unasked"), std::string::npos)
                 << scenario << " " << name << "\n" << play.out;
+        }
+        // Keys sharing a scan code, and the keypad.
+        for (const char* text : {
+                 "keyboard modifiers=[] keys=[0x32]\nkeyboard modifiers=[] keys=[]\n",
+                 "keyboard modifiers=[Left Shift] keys=[0x53, 0x54, 0x58, 0x63, 0x64, 0x65]\n"
+                 "keyboard modifiers=[] keys=[0x46, 0x47, 0x5F, 0x62]\nkeyboard modifiers=[] keys=[]\n",
+             }) {
+            const run_result play = run_here(scenario, {"/play:" + script_file(text), "/verify", "/timeout:100"});
+            EXPECT_EQ(play.status, 0) << scenario << " " << text << "\n" << play.out;
+            EXPECT_NE(verify_line_of(play.out).find(" 0 not delivered, 0 changed, 0 unasked"), std::string::npos)
+                << scenario << " " << text << "\n" << play.out;
         }
     }
 }
