@@ -48,6 +48,7 @@ void quorvex_report_of_keys(const uint8_t keys[32], uint8_t report[9]) {
 }
 
 bool quorvex_apply_key(quorvex_rebuilt_state* state, const RAWKEYBOARD& key, int* usage, bool* down) {
+    if ((key.Flags & RI_KEY_E1) != 0) return false;  // Pause's E1 1D, no Left Ctrl
     *usage = layout_usage_of_scan(static_cast<uint8_t>(key.MakeCode), (key.Flags & RI_KEY_E0) != 0);
     if (*usage < 0) return false;
     *down = (key.Flags & RI_KEY_BREAK) == 0;

@@ -62,7 +62,15 @@ TEST(Verify, ScanCodes) {
     }
     EXPECT_EQ(layout_scan_code(0x48).code, 0);  // Pause makes no single code
     EXPECT_EQ(layout_scan_code(0x03).code, 0);
-    // Non-US # is expected as the key that comes back.
+    // Pause's E1 1D is no Left Ctrl; Non-US # is expected as the key that comes back.
+    quorvex_rebuilt_state state = {};
+    RAWKEYBOARD pause = {};
+    pause.MakeCode = 0x1D;
+    pause.Flags = RI_KEY_MAKE | RI_KEY_E1;
+    int usage = 0;
+    bool down = false;
+    EXPECT_FALSE(quorvex_apply_key(&state, pause, &usage, &down));
+    EXPECT_FALSE(quorvex_key_down(state.keys, 0xE0));
     const uint8_t hash[9] = {QUORVEX_REPORT_KEYBOARD, 0, 0, 0x32};
     uint8_t keys[32] = {};
     quorvex_keys_of_report(hash, keys);
