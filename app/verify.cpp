@@ -420,7 +420,7 @@ void listen(void*, const quorvex_transfer* transfer) {
     e.sent = now;
     e.by_events = collection.path == input_path::held && (kind == QUORVEX_INPUT_MOUSE || kind == QUORVEX_INPUT_KEYBOARD);
     if (e.by_events && kind == QUORVEX_INPUT_KEYBOARD) {
-        quorvex_keys_of_report(e.bytes, e.keys);
+        if (!quorvex_keys_of_report(e.bytes, e.keys)) std::memcpy(e.keys, v.sent_keys, sizeof(e.keys));
         // A report that changes no key makes no event: nothing to wait for.
         const bool changes = std::memcmp(e.keys, v.sent_keys, sizeof(e.keys)) != 0;
         std::memcpy(v.sent_keys, e.keys, sizeof(e.keys));

@@ -22,12 +22,18 @@ uint16_t over_range(LONG at, LONG min, LONG max) {
 
 bool quorvex_key_down(const uint8_t keys[32], int usage) { return (keys[usage / 8] >> (usage % 8) & 1) != 0; }
 
-void quorvex_keys_of_report(const uint8_t report[9], uint8_t keys[32]) {
+bool quorvex_keys_of_report(const uint8_t report[9], uint8_t keys[32]) {
+    for (int i = 3; i < 9; ++i)
+        if (report[i] >= 0x01 && report[i] <= 0x03) return false;
     std::memset(keys, 0, 32);
     for (int bit = 0; bit < 8; ++bit)
         if ((report[1] >> bit & 1) != 0) set_key(keys, 0xE0 + bit, true);
-    for (int i = 3; i < 9; ++i)
-        if (layout_scan_code(report[i]).code != 0) set_key(keys, report[i], true);
+    // As the key its scan code comes back as: Non-US # arrives as Backslash.
+    for (int i = 3; i < 9; ++i) {
+        const scan_code s = layout_scan_code(report[i]);
+        if (s.code != 0) set_key(keys, layout_usage_of_scan(s.code, s.e0), true);
+    }
+    return true;
 }
 
 void quorvex_report_of_keys(const uint8_t keys[32], uint8_t report[9]) {
@@ -42,6 +48,7 @@ void quorvex_report_of_keys(const uint8_t keys[32], uint8_t report[9]) {
 }
 
 bool quorvex_apply_key(quorvex_rebuilt_state* state, const RAWKEYBOARD& key, int* usage, bool* down) {
+    if ((key.Flags & RI_KEY_E1) != 0) return false;  // Pause's E1 1D, no Left Ctrl
     *usage = layout_usage_of_scan(static_cast<uint8_t>(key.MakeCode), (key.Flags & RI_KEY_E0) != 0);
     if (*usage < 0) return false;
     *down = (key.Flags & RI_KEY_BREAK) == 0;

@@ -15,8 +15,9 @@ struct quorvex_rebuilt_state {
 
 bool quorvex_key_down(const uint8_t keys[32], int usage);
 // The keys a keyboard report holds down that make an event: its modifiers
-// as usages 0xE0 to 0xE7, and its key array.
-void quorvex_keys_of_report(const uint8_t report[9], uint8_t keys[32]);
+// as usages 0xE0 to 0xE7, and its key array. False, keys untouched, for a
+// report with an error usage (0x01 to 0x03): the class driver drops it whole.
+bool quorvex_keys_of_report(const uint8_t report[9], uint8_t keys[32]);
 // The keyboard report (9 bytes, report ID included) that holds these keys down.
 void quorvex_report_of_keys(const uint8_t keys[32], uint8_t report[9]);
 // A key event applied to the state; false for a repeat of a held key (the

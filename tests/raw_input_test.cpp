@@ -383,9 +383,29 @@ TEST(RawInput, ScanCodesAreMicrosoftsForEveryKeyTheLayoutNames) {
     int named = 0;
     for (int usage = 0; usage < 0xE0; ++usage) named += layout_key_name(static_cast<uint8_t>(usage)) != nullptr;
     EXPECT_EQ(named, keys);
+    // The keys the layout has no name for.
+    const struct {
+        uint8_t usage;
+        USHORT make;
+        bool e0;
+    } unnamed[] = {
+        {0x32, 0x2B, false}, {0x46, 0x37, true},  {0x47, 0x46, false}, {0x53, 0x45, false}, {0x54, 0x35, true},
+        {0x55, 0x37, false}, {0x56, 0x4A, false}, {0x57, 0x4E, false}, {0x58, 0x1C, true},  {0x59, 0x4F, false},
+        {0x5D, 0x4C, false}, {0x61, 0x49, false}, {0x62, 0x52, false}, {0x63, 0x53, false}, {0x64, 0x56, false},
+        {0x65, 0x5D, true},  {0x3A, 0x3B, false}, {0x45, 0x58, false}, {0x31, 0x2B, false}, {0x4C, 0x53, true},
+    };
+    for (const auto& row : unnamed) {
+        SCOPED_TRACE(int(row.usage));
+        USHORT make = 0;
+        bool e0 = false;
+        ASSERT_TRUE(user32_scan_code(row.usage, &make, &e0));
+        EXPECT_EQ(make, row.make);
+        EXPECT_EQ(e0, row.e0);
+    }
     USHORT make = 0;
     bool e0 = false;
     EXPECT_FALSE(user32_scan_code(0x00, &make, &e0));
+    EXPECT_FALSE(user32_scan_code(0x01, &make, &e0));
 }
 
 // Each new operation a scenario can make fail fails there, with its error,

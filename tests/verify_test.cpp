@@ -8,6 +8,8 @@
 
 #include "app/testquorvex.h"
 #include "client/inputs.h"
+#include "client/quorvex_contract.h"
+#include "client/rebuild.h"
 #include "layout/scan_codes.h"
 #include "tests/support.h"
 
@@ -61,6 +63,20 @@ TEST(Verify, ScanCodes) {
     }
     EXPECT_EQ(layout_scan_code(0x48).code, 0);  // Pause makes no single code
     EXPECT_EQ(layout_scan_code(0x03).code, 0);
+    // Pause's E1 1D is no Left Ctrl; Non-US # is expected as the key that comes back.
+    quorvex_rebuilt_state state = {};
+    RAWKEYBOARD pause = {};
+    pause.MakeCode = 0x1D;
+    pause.Flags = RI_KEY_MAKE | RI_KEY_E1;
+    int usage = 0;
+    bool down = false;
+    EXPECT_FALSE(quorvex_apply_key(&state, pause, &usage, &down));
+    EXPECT_FALSE(quorvex_key_down(state.keys, 0xE0));
+    const uint8_t hash[9] = {QUORVEX_REPORT_KEYBOARD, 0, 0, 0x32};
+    uint8_t keys[32] = {};
+    quorvex_keys_of_report(hash, keys);
+    EXPECT_TRUE(quorvex_key_down(keys, 0x31));
+    EXPECT_FALSE(quorvex_key_down(keys, 0x32));
 }
 
 namespace {
@@ -96,6 +112,21 @@ TEST(Verify, EveryDemonstrationArrivesExactOnBothPaths) {
             EXPECT_EQ(play.status, 0) << scenario << " " << name << "\n" << play.out;
             EXPECT_NE(verify_line_of(play.out).find(" 0 not delivered, 0 changed, 0 unasked"), std::string::npos)
                 << scenario << " " << name << "\n" << play.out;
+        }
+        // Keys sharing a scan code, the keypad, and reports with an error usage,
+        // which the keyboard class driver drops whole.
+        for (const char* text : {
+                 "keyboard modifiers=[] keys=[0x32]\nkeyboard modifiers=[] keys=[]\n",
+                 "keyboard modifiers=[] keys=[0x01, A]\nkeyboard modifiers=[] keys=[]\n",
+                 "keyboard modifiers=[] keys=[B]\nkeyboard modifiers=[] keys=[0x02, A]\nkeyboard modifiers=[] keys=[B]\n"
+                 "keyboard modifiers=[] keys=[0x03]\nkeyboard modifiers=[] keys=[]\n",
+                 "keyboard modifiers=[Left Shift] keys=[0x53, 0x54, 0x58, 0x63, 0x64, 0x65]\n"
+                 "keyboard modifiers=[] keys=[0x46, 0x47, 0x5F, 0x62]\nkeyboard modifiers=[] keys=[]\n",
+             }) {
+            const run_result play = run_here(scenario, {"/play:" + script_file(text), "/verify", "/timeout:100"});
+            EXPECT_EQ(play.status, 0) << scenario << " " << text << "\n" << play.out;
+            EXPECT_NE(verify_line_of(play.out).find(" 0 not delivered, 0 changed, 0 unasked"), std::string::npos)
+                << scenario << " " << text << "\n" << play.out;
         }
     }
 }
