@@ -221,8 +221,11 @@ TEST(EndToEnd, removed_while_streaming) {
     const std::string first = tail.substr(0, tail.find("\r\n") + 2);
     EXPECT_EQ(first.rfind(failure, 0), 0u) << first;
     EXPECT_NE(first, failure + "0\r\n");
+    // The demonstration ends at once on Ctrl+C, so its last line may be cut short.
+    const size_t whole = tail.rfind("\r\n") + 2;
+    EXPECT_EQ(first.rfind(tail.substr(whole), 0), 0u) << tail.substr(whole);
     size_t lines = 0;
-    for (size_t at = 0; at < tail.size(); at += first.size(), ++lines) EXPECT_EQ(tail.substr(at, first.size()), first);
+    for (size_t at = 0; at < whole; at += first.size(), ++lines) EXPECT_EQ(tail.substr(at, first.size()), first);
     printf("after the removal: %zu x \"%s\"\n", lines, first.substr(0, first.size() - 2).c_str());
     // What reached the device before it went is the stream's beginning.
     const recorded r = read_record();
