@@ -287,15 +287,6 @@ void take_event(void*, const quorvex_input_event* event, int64_t ticks) {
     else if (event->kind == QUORVEX_INPUT_MOUSE) take_mouse(event->mouse, ticks);
 }
 
-void describe(const uint8_t* inner, DWORD length, bool via_set, char* out, size_t cap) {
-    uint8_t frame[LAYOUT_FRAME_SIZE] = {};
-    frame[0] = LAYOUT_FRAME_ID;
-    const layout_kind* kind = layout_kind_of(inner[0]);
-    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(length);
-    std::memcpy(frame + 2, inner, length < LAYOUT_FRAME_SIZE - 2 ? length : LAYOUT_FRAME_SIZE - 2);
-    layout_describe_frame(frame, via_set, out, cap);
-}
-
 void print_origin(const expected& e) {
     if (e.line) printf("%s:%u", e.source, static_cast<unsigned>(e.number));
     else printf("%s report %u", e.source, static_cast<unsigned>(e.number));
@@ -329,15 +320,15 @@ void report_decided(int64_t now) {
         if (e.result == fate::missed) ++v.kind_missed[e.kind];
         if (e.result == fate::changed) ++v.kind_changed[e.kind];
         if (e.result == fate::missed && !v.contract_broken[e.kind]) {
-            describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
+            layout_describe_inner(e.bytes, e.length, e.via_set, sent, sizeof(sent));
             printf("Not delivered: ");
             print_origin(e);
             printf(": %s\n", sent);
             keep_first_miss(e, "not delivered: ", sent, nullptr);
         }
         if (e.result == fate::changed) {
-            describe(e.bytes, e.length, e.via_set, sent, sizeof(sent));
-            describe(e.got, e.got_length, e.via_set, got, sizeof(got));
+            layout_describe_inner(e.bytes, e.length, e.via_set, sent, sizeof(sent));
+            layout_describe_inner(e.got, e.got_length, e.via_set, got, sizeof(got));
             printf("Changed: ");
             print_origin(e);
             printf(": sent %s, arrived %s\n", sent, got);
@@ -354,7 +345,7 @@ void report_decided(int64_t now) {
     }
     for (uint32_t i = 0; i < v.unasked_kept; ++i) {
         const layout_kind* kind = layout_kind_of(v.unasked_list[i].bytes[0]);
-        describe(v.unasked_list[i].bytes, v.unasked_list[i].length, kind != nullptr && kind->set_output, got,
+        layout_describe_inner(v.unasked_list[i].bytes, v.unasked_list[i].length, kind != nullptr && kind->set_output, got,
                  sizeof(got));
         printf("Unasked: the %s input collection delivered %s\n", QUORVEX_INPUTS[v.unasked_list[i].kind].name, got);
     }

@@ -142,12 +142,7 @@ void print_report(const seen_report& report) {
                QUORVEX_INPUTS[report.kind].name);
     }
     const layout_kind* kind = layout_kind_of(report.bytes[0]);
-    uint8_t frame[LAYOUT_FRAME_SIZE] = {};
-    frame[0] = LAYOUT_FRAME_ID;
-    const DWORD length = report.length < LAYOUT_FRAME_SIZE - 2 ? report.length : LAYOUT_FRAME_SIZE - 2;
-    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(length);
-    std::memcpy(frame + 2, report.bytes, length);
-    layout_describe_frame(frame, kind != nullptr && kind->set_output, step, sizeof(step));
+    layout_describe_inner(report.bytes, report.length, kind != nullptr && kind->set_output, step, sizeof(step));
     printf("%s\n", step);
 }
 

@@ -233,6 +233,16 @@ size_t layout_describe_answer(const uint8_t* data, size_t length, char* out, siz
     return w.length;
 }
 
+size_t layout_describe_inner(const uint8_t* inner, size_t length, bool via_set, char* out, size_t cap) {
+    uint8_t frame[LAYOUT_FRAME_SIZE] = {};
+    frame[0] = LAYOUT_FRAME_ID;
+    if (length > LAYOUT_FRAME_SIZE - 2) length = LAYOUT_FRAME_SIZE - 2;
+    const layout_kind* kind = layout_kind_of(inner[0]);
+    frame[1] = kind != nullptr ? kind->length : static_cast<uint8_t>(length);
+    memcpy(frame + 2, inner, length);
+    return layout_describe_frame(frame, via_set, out, cap);
+}
+
 size_t layout_describe_frame(const uint8_t frame[LAYOUT_FRAME_SIZE], bool via_set, char* out, size_t cap) {
     writer w{out, cap, 0};
     if (cap > 0) out[0] = 0;

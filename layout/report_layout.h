@@ -64,6 +64,9 @@ int layout_modifier_named(const char* name, size_t length);
 // The step that gives back these 65 bytes sent this way, in its shortest
 // form, into out (cap bytes at most, terminated); returns its length.
 size_t layout_describe_frame(const uint8_t frame[LAYOUT_FRAME_SIZE], bool via_set, char* out, size_t cap);
+// The step that sends this inner report (report ID first, length bytes), as
+// its kind's frame would carry it: what an input collection delivered.
+size_t layout_describe_inner(const uint8_t* inner, size_t length, bool via_set, char* out, size_t cap);
 // The same as a raw frame step, whatever it holds: the fuzz journal's form.
 size_t layout_describe_raw_frame(const uint8_t frame[LAYOUT_FRAME_SIZE], bool via_set, char* out, size_t cap);
 // The expect step an answer meets: its data bytes (after the report ID),

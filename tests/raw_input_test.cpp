@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/user32.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -23,23 +24,6 @@ void configure(const std::string& scenario) {
     ASSERT_TRUE(sim_configure(scenario, &error)) << error;
 }
 
-std::string path_at(DWORD index) {
-    GUID guid;
-    HidD_GetHidGuid(&guid);
-    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof(data);
-    EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data));
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-    auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
-    detail->cbSize = sizeof(*detail);
-    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
-    std::string path = detail->DevicePath;
-    host_free(detail);
-    SetupDiDestroyDeviceInfoList(set);
-    return path;
-}
 
 LRESULT WINAPI quiet_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcA(hwnd, message, wparam, lparam);
@@ -66,7 +50,7 @@ BOOL listen(HWND hwnd, USHORT page, USHORT usage, DWORD flags = RIDEV_INPUTSINK)
 }
 
 HANDLE open_control() {
-    return CreateFileA(path_at(0).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    return CreateFileA(hid_path_at(0).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
 }
 
@@ -200,8 +184,8 @@ TEST(RawInput, ReportBytesWithTheDocumentedSizeQueriesAndErrors) {
     EXPECT_EQ(short_chars, chars);
     const std::string joystick = name_of(input.header.hDevice);
     EXPECT_EQ(joystick.size() + 1, chars);
-    EXPECT_EQ(lower(joystick), path_at(5));
-    EXPECT_NE(joystick, path_at(5)) << "Raw Input spells it in its own case";
+    EXPECT_EQ(lower(joystick), hid_path_at(5));
+    EXPECT_NE(joystick, hid_path_at(5)) << "Raw Input spells it in its own case";
     EXPECT_EQ(GetRawInputDeviceInfoA(reinterpret_cast<HANDLE>(0x99), RIDI_DEVICENAME, nullptr, &chars),
               static_cast<UINT>(-1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -213,7 +197,7 @@ TEST(RawInput, ReportBytesWithTheDocumentedSizeQueriesAndErrors) {
     ASSERT_EQ(pen.size(), 1u) << "the pen's report, and nothing of the touch screen";
     EXPECT_EQ(as_raw(pen[0]).data.hid.dwSizeHid, 6u);
     EXPECT_EQ(as_raw(pen[0]).data.hid.bRawData[5], 0x4E);
-    EXPECT_EQ(lower(name_of(as_raw(pen[0]).header.hDevice)), path_at(4));
+    EXPECT_EQ(lower(name_of(as_raw(pen[0]).header.hDevice)), hid_path_at(4));
 
     // A window is destroyed by its own thread only.
     HANDLE other = nullptr;
@@ -303,9 +287,9 @@ TEST(RawInput, MiceAndKeyboardsArriveAsTheClassDriversEvents) {
     EXPECT_EQ(static_cast<int16_t>(second.usButtonData), -2 * WHEEL_DELTA);
     EXPECT_EQ(as_raw(mouse[2]).data.mouse.usButtonFlags, 0) << "nothing changed but the position is told again";
     const std::string mouse_name = name_of(as_raw(mouse[0]).header.hDevice);
-    EXPECT_EQ(mouse_name, "\\\\?\\HID#VID_001F&PID_BA1C&Col04" + path_at(3).substr(path_at(3).find("#7&"),
-                                                                                       path_at(3).rfind('#') -
-                                                                                           path_at(3).find("#7&") + 1) +
+    EXPECT_EQ(mouse_name, "\\\\?\\HID#VID_001F&PID_BA1C&Col04" + hid_path_at(3).substr(hid_path_at(3).find("#7&"),
+                                                                                       hid_path_at(3).rfind('#') -
+                                                                                           hid_path_at(3).find("#7&") + 1) +
                               "{378de44c-56ef-11d1-bc8c-00a0c91405dd}");
 
     send(control, {0x07, 0x02, 0, 0x04});        // Left Shift, A
@@ -427,7 +411,7 @@ TEST(RawInput, EachFailableCallFailsWithItsErrorAndLeavesNothingHeld) {
             if (!ok && failed == 0) failed = GetLastError();
             return ok;
         };
-        HANDLE joystick = CreateFileA(path_at(5).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        HANDLE joystick = CreateFileA(hid_path_at(5).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
         PHIDP_PREPARSED_DATA preparsed = nullptr;
         HidD_GetPreparsedData(joystick, &preparsed);

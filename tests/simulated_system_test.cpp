@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -27,23 +28,6 @@ HDEVINFO hid_set(GUID* guid) {
     return SetupDiGetClassDevsA(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
 }
 
-// The device path of enumeration index `index`.
-std::string path_at(DWORD index) {
-    GUID guid;
-    HDEVINFO set = hid_set(&guid);
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof(data);
-    EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data));
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-    auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
-    detail->cbSize = sizeof(*detail);
-    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
-    std::string path = detail->DevicePath;
-    host_free(detail);
-    SetupDiDestroyDeviceInfoList(set);
-    return path;
-}
 
 }  // namespace
 
@@ -72,7 +56,7 @@ TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
     DWORD required = 0;
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    const std::string path = path_at(0);
+    const std::string path = hid_path_at(0);
     EXPECT_EQ(required, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
 
     // cbSize must be the fixed part's size, not the buffer's.
@@ -115,7 +99,7 @@ TEST(SimulatedSystem, InterfaceRecordsAreCheckedAsSetupApiChecksThem) {
 
 TEST(SimulatedSystem, ShareModesAreEnforcedBothWays) {
     configure("others=0");
-    const std::string control = path_at(0);
+    const std::string control = hid_path_at(0);
     const DWORD rw = GENERIC_READ | GENERIC_WRITE;
     HANDLE first = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
@@ -142,8 +126,8 @@ TEST(SimulatedSystem, ShareModesAreEnforcedBothWays) {
 
 TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
     configure("others=0");
-    const std::string control = path_at(0);
-    const std::string message = path_at(1);
+    const std::string control = hid_path_at(0);
+    const std::string message = hid_path_at(1);
     const DWORD rw = GENERIC_READ | GENERIC_WRITE;
     HANDLE c = CreateFileA(control.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     HANDLE m = CreateFileA(message.c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -193,8 +177,8 @@ TEST(SimulatedSystem, TransfersAreCheckedAsWindowsChecksThem) {
 TEST(SimulatedSystem, AnUnpluggedDeviceFailsEveryTransferWithDeviceNotConnected) {
     configure("others=0,unplug-after=1");
     const DWORD rw = GENERIC_READ | GENERIC_WRITE;
-    HANDLE c = CreateFileA(path_at(0).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE m = CreateFileA(path_at(1).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE c = CreateFileA(hid_path_at(0).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE m = CreateFileA(hid_path_at(1).c_str(), rw, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     uint8_t frame[65] = {0x40, 0x21, 0x10, 'h', 'i'};
     DWORD count = 0;
     EXPECT_TRUE(WriteFile(c, frame, 65, &count, nullptr));  // the one frame it takes; its answer never comes
@@ -219,7 +203,7 @@ TEST(SimulatedSystem, AnUnpluggedDeviceFailsEveryTransferWithDeviceNotConnected)
 namespace {
 
 HANDLE open_collection(DWORD index) {
-    return CreateFileA(path_at(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+    return CreateFileA(hid_path_at(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                        nullptr);
 }
 

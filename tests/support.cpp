@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "app/testquorvex.h"
+#include "platform/platform.h"
 #include "tests/child_process.h"
 
 namespace {
@@ -129,3 +130,21 @@ std::string script_file(const std::string& text) {
 }
 
 std::string example(const std::string& name) { return std::string(QUORVEX_SOURCE_DIR) + "/examples/" + name + ".txt"; }
+
+std::string hid_path_at(DWORD index) {
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data));
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(host_malloc(required));
+    detail->cbSize = sizeof(*detail);
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr));
+    std::string path = detail->DevicePath;
+    host_free(detail);
+    SetupDiDestroyDeviceInfoList(set);
+    return path;
+}

@@ -45,6 +45,9 @@ std::vector<DWORD> sleeps();
 // device's control and message collections), up to "...sending request(s)".
 std::string connected_prologue();
 
+// The device path of the present HID interface at this enumeration index.
+std::string hid_path_at(DWORD index);
+
 // A script in a new file of its own in this process's folder, whose path is returned.
 std::string script_file(const std::string& text);
 // The path of examples/NAME.txt in the source tree.
